@@ -1,0 +1,165 @@
+#include "digest/sha512_digest.h"
+
+#include <bit>
+
+namespace quorvant {
+namespace digest_internal {
+
+// FIPS 180-4, 4.2.3.
+alignas(64) extern const uint64_t kSha512RoundConstants[80] = {
+    0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc,
+    0x3956c25bf348b538, 0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118,
+    0xd807aa98a3030242, 0x12835b0145706fbe, 0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2,
+    0x72be5d74f27b896f, 0x80deb1fe3b1696b1, 0x9bdc06a725c71235, 0xc19bf174cf692694,
+    0xe49b69c19ef14ad2, 0xefbe4786384f25e3, 0x0fc19dc68b8cd5b5, 0x240ca1cc77ac9c65,
+    0x2de92c6f592b0275, 0x4a7484aa6ea6e483, 0x5cb0a9dcbd41fbd4, 0x76f988da831153b5,
+    0x983e5152ee66dfab, 0xa831c66d2db43210, 0xb00327c898fb213f, 0xbf597fc7beef0ee4,
+    0xc6e00bf33da88fc2, 0xd5a79147930aa725, 0x06ca6351e003826f, 0x142929670a0e6e70,
+    0x27b70a8546d22ffc, 0x2e1b21385c26c926, 0x4d2c6dfc5ac42aed, 0x53380d139d95b3df,
+    0x650a73548baf63de, 0x766a0abb3c77b2a8, 0x81c2c92e47edaee6, 0x92722c851482353b,
+    0xa2bfe8a14cf10364, 0xa81a664bbc423001, 0xc24b8b70d0f89791, 0xc76c51a30654be30,
+    0xd192e819d6ef5218, 0xd69906245565a910, 0xf40e35855771202a, 0x106aa07032bbd1b8,
+    0x19a4c116b8d2d0c8, 0x1e376c085141ab53, 0x2748774cdf8eeb99, 0x34b0bcb5e19b48a8,
+    0x391c0cb3c5c95a63, 0x4ed8aa4ae3418acb, 0x5b9cca4f7763e373, 0x682e6ff3d6b2b8a3,
+    0x748f82ee5defb2fc, 0x78a5636f43172f60, 0x84c87814a1f0ab72, 0x8cc702081a6439ec,
+    0x90befffa23631e28, 0xa4506cebde82bde9, 0xbef9a3f7b2c67915, 0xc67178f2e372532b,
+    0xca273eceea26619c, 0xd186b8c721c0c207, 0xeada7dd6cde0eb1e, 0xf57d4f7fee6ed178,
+    0x06f067aa72176fba, 0x0a637dc5a2c898a6, 0x113f9804bef90dae, 0x1b710b35131c471b,
+    0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc, 0x431d67c49c100d4c,
+    0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817,
+};
+
+namespace {
+
+inline uint64_t bigSigma0(uint64_t x) {
+  return std::rotr(x, 28) ^ std::rotr(x, 34) ^ std::rotr(x, 39);
+}
+inline uint64_t bigSigma1(uint64_t x) {
+  return std::rotr(x, 14) ^ std::rotr(x, 18) ^ std::rotr(x, 41);
+}
+inline uint64_t smallSigma0(uint64_t x) { return std::rotr(x, 1) ^ std::rotr(x, 8) ^ (x >> 7); }
+inline uint64_t smallSigma1(uint64_t x) {
+  return std::rotr(x, 19) ^ std::rotr(x, 61) ^ (x >> 6);
+}
+
+// Terms that do not need Sigma1(e) go into h first, so d + h is ready one
+// addition after Sigma1. Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)), and this
+// round's a ^ b is the next round's b ^ c.
+#define QV_SHA512_ROUND(a, b, c, d, e, f, g, h, i, W) \
+  {                                                   \
+    h += kSha512RoundConstants[i] + (W);              \
+    h += (g) ^ ((e) & ((f) ^ (g)));                   \
+    h += bigSigma1(e);                                \
+    d += h;                                           \
+    const uint64_t ab = (a) ^ (b);                    \
+    h += bigSigma0(a);                                \
+    h += (b) ^ (ab & bc);                             \
+    bc = ab;                                          \
+  }
+
+#define QV_SHA512_EIGHT(j, W)                                 \
+  QV_SHA512_ROUND(a, b, c, d, e, f, g, h, j, W(j));           \
+  QV_SHA512_ROUND(h, a, b, c, d, e, f, g, j + 1, W(j + 1));   \
+  QV_SHA512_ROUND(g, h, a, b, c, d, e, f, j + 2, W(j + 2));   \
+  QV_SHA512_ROUND(f, g, h, a, b, c, d, e, j + 3, W(j + 3));   \
+  QV_SHA512_ROUND(e, f, g, h, a, b, c, d, j + 4, W(j + 4));   \
+  QV_SHA512_ROUND(d, e, f, g, h, a, b, c, j + 5, W(j + 5));   \
+  QV_SHA512_ROUND(c, d, e, f, g, h, a, b, j + 6, W(j + 6));   \
+  QV_SHA512_ROUND(b, c, d, e, f, g, h, a, j + 7, W(j + 7))
+
+#define QV_SHA512_LOAD(i) (w[i] = loadBe64(blocks + 8 * (i)))
+#define QV_SHA512_EXPAND(i)                                             \
+  (w[(i) & 15] += smallSigma1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + \
+                  smallSigma0(w[((i) + 1) & 15]))
+
+}  // namespace
+
+void sha512CompressPortable(uint64_t* state, const uint8_t* blocks, size_t blockCount) {
+  uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+  uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+  for (; blockCount != 0; --blockCount, blocks += 128) {
+    uint64_t w[16];
+    uint64_t bc = b ^ c;
+    QV_SHA512_EIGHT(0, QV_SHA512_LOAD);
+    QV_SHA512_EIGHT(8, QV_SHA512_LOAD);
+    for (int j = 16; j < 80; j += 16) {
+      QV_SHA512_EIGHT(j, QV_SHA512_EXPAND);
+      QV_SHA512_EIGHT(j + 8, QV_SHA512_EXPAND);
+    }
+    a = state[0] += a;
+    b = state[1] += b;
+    c = state[2] += c;
+    d = state[3] += d;
+    e = state[4] += e;
+    f = state[5] += f;
+    g = state[6] += g;
+    h = state[7] += h;
+  }
+}
+
+#undef QV_SHA512_ROUND
+#undef QV_SHA512_EIGHT
+#undef QV_SHA512_LOAD
+#undef QV_SHA512_EXPAND
+
+}  // namespace digest_internal
+
+Sha512Digest::Sha512Digest() {
+  if (!setImplementation(DigestImplementation::kAccelerated)) {
+    setImplementation(DigestImplementation::kPortable);
+  }
+  init();
+}
+
+bool Sha512Digest::setImplementation(DigestImplementation impl) {
+  if (impl == DigestImplementation::kAccelerated) {
+#if defined(__x86_64__)
+    const CpuFeatures& cpu = cpuFeatures();
+    if (!cpu.avx2 || !cpu.bmi1 || !cpu.bmi2) return false;
+    compress_ = cpu.avx512vl ? digest_internal::sha512CompressAvx512
+                             : digest_internal::sha512CompressAvx2;
+#else
+    return false;
+#endif
+  } else {
+    compress_ = digest_internal::sha512CompressPortable;
+  }
+  implementation_ = impl;
+  return true;
+}
+
+void Sha512Digest::init() {
+  output_.clear();
+  queue_.reset();
+  // FIPS 180-4, 5.3.5.
+  state_[0] = 0x6a09e667f3bcc908;
+  state_[1] = 0xbb67ae8584caa73b;
+  state_[2] = 0x3c6ef372fe94f82b;
+  state_[3] = 0xa54ff53a5f1d36f1;
+  state_[4] = 0x510e527fade682d1;
+  state_[5] = 0x9b05688c2b3e6c1f;
+  state_[6] = 0x1f83d9abfb41bd6b;
+  state_[7] = 0x5be0cd19137e2179;
+}
+
+void Sha512Digest::update(const void* data, size_t length) {
+  queue_.update(static_cast<const uint8_t*>(data), length,
+                [this](const uint8_t* blocks, size_t n) { compress_(state_, blocks, n); });
+}
+
+bool Sha512Digest::finish() {
+  queue_.pad<16, true>(
+      [this](const uint8_t* blocks, size_t n) { compress_(state_, blocks, n); });
+  uint8_t out[kDigestLength];
+  for (int i = 0; i < 8; ++i) digest_internal::storeBe64(out + 8 * i, state_[i]);
+  return output_.append(out, kDigestLength);
+}
+
+bool Sha512Digest::digest(const void* data, int32_t length) {
+  init();
+  if (length < 0 || (data == nullptr && length > 0)) return false;
+  update(data, static_cast<size_t>(length));
+  return finish();
+}
+
+}  // namespace quorvant
