@@ -1,0 +1,41 @@
+// Result codes the engine leaves in errorCode; every code has its message in
+// ErrorMessageTable (error_messages.cc).
+#ifndef QUORVANT_ENGINE_RESULT_CODES_H_
+#define QUORVANT_ENGINE_RESULT_CODES_H_
+
+#include <cstdint>
+
+namespace quorvant::rc {
+
+inline constexpr int32_t kSuccess = 0;
+inline constexpr int32_t kCannotCreateDirectory = 1001;
+inline constexpr int32_t kFileUnreadable = 1002;
+inline constexpr int32_t kFileUnwritable = 1003;
+inline constexpr int32_t kCertFileMissing = 1101;
+inline constexpr int32_t kCertFileUnreadable = 1102;
+inline constexpr int32_t kCertFileUnwritable = 1103;
+inline constexpr int32_t kProtectedMode = 1500;
+inline constexpr int32_t kWeakRsaKey = 1501;
+inline constexpr int32_t kGeneralError = 5001;
+inline constexpr int32_t kAllocationFailed = 5002;
+inline constexpr int32_t kOutOfMemory = 5003;
+inline constexpr int32_t kNotSupported = 5004;
+inline constexpr int32_t kBadArgument = 5005;
+inline constexpr int32_t kBadHandle = 5006;
+inline constexpr int32_t kBase64Error = 5008;
+inline constexpr int32_t kCertNotFound = 5010;
+inline constexpr int32_t kCertExpired = 5011;
+inline constexpr int32_t kCertNotYetValid = 5012;
+inline constexpr int32_t kCertUsageMismatch = 5017;
+inline constexpr int32_t kBadCertificate = 5040;
+inline constexpr int32_t kBadPkcs7 = 5042;
+inline constexpr int32_t kNoSignerSelected = 5067;
+inline constexpr int32_t kUserCancelled = 5070;
+inline constexpr int32_t kWrongPassword = 5071;
+inline constexpr int32_t kFileNotFound = 5902;
+inline constexpr int32_t kPathNotFound = 5903;
+inline constexpr int32_t kAccessDenied = 5906;
+
+}  // namespace quorvant::rc
+
+#endif  // QUORVANT_ENGINE_RESULT_CODES_H_

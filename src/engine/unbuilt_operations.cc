@@ -1,0 +1,89 @@
+// Operations whose subsystems this build does not contain yet. Each follows
+// the result-code protocol and answers 5004 ("not supported") through
+// answerNotBuilt(); as a subsystem arrives, its operations move out of this
+// file into the engine file of that subsystem.
+#include "engine/security_engine.h"
+
+namespace quorvant {
+
+int32_t SecurityEngine::SetProviderName(TextArg) { return answerNotBuilt(); }
+Text SecurityEngine::CreatePKCS10(TextArg, int32_t, int32_t) { answerNotBuilt(); return Text(); }
+int32_t SecurityEngine::CreatePKCS10Pair(TextArg, int32_t, int32_t) { return answerNotBuilt(); }
+int32_t SecurityEngine::AcceptPKCS7(TextArg) { return answerNotBuilt(); }
+int32_t SecurityEngine::CountWeakKeys(int32_t) {
+  answerNotBuilt();
+  return -1;
+}
+
+int32_t SecurityEngine::ChangePfxPasswd(TextArg, TextArg, TextArg, TextArg, int32_t) {
+  return answerNotBuilt();
+}
+int32_t SecurityEngine::ChangePfxPasswdEx(TextArg, TextArg, TextArg, TextArg, int32_t,
+                                          int32_t) {
+  return answerNotBuilt();
+}
+int32_t SecurityEngine::QueryPfxInfo(TextArg, TextArg, TextArg, int32_t, int32_t) {
+  return answerNotBuilt();
+}
+int32_t SecurityEngine::ImportPfxToIE(TextArg, TextArg, TextArg, int32_t, int32_t) {
+  return answerNotBuilt();
+}
+int32_t SecurityEngine::ExportPfxFromIE(TextArg, TextArg, TextArg, int32_t, int32_t) {
+  return answerNotBuilt();
+}
+Text SecurityEngine::ExportMobileFromPfx(TextArg, TextArg, TextArg, int32_t, int32_t) {
+  answerNotBuilt();
+  return Text();
+}
+Text SecurityEngine::ExportMobileFromIE(TextArg, TextArg, int32_t, int32_t) {
+  answerNotBuilt();
+  return Text();
+}
+
+int32_t SecurityEngine::SelectSigner(TextArg, int32_t, int32_t) { return answerNotBuilt(); }
+int32_t SecurityEngine::SelectSignerEx(TextArg, TextArg, TextArg, TextArg, TextArg, int32_t,
+                                       int32_t) {
+  return answerNotBuilt();
+}
+int32_t SecurityEngine::SelectSignerEx2(TextArg, TextArg, TextArg, int32_t, TextArg, int32_t,
+                                        int32_t) {
+  return answerNotBuilt();
+}
+Text SecurityEngine::SignPkcs1(TextArg, int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::SignPkcs7(TextArg, int32_t) { answerNotBuilt(); return Text(); }
+
+Text SecurityEngine::GetCertB64() { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetCertSubject() { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetCertSubjectCN() { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetCertIssuer() { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetCertSerial() { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetCertNotBefore() { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetCertNotAfter() { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetCertFinger() { answerNotBuilt(); return Text(); }
+int32_t SecurityEngine::GetCertKeyUsage() {
+  answerNotBuilt();
+  return 0;
+}
+
+Text SecurityEngine::SymEncrypt(TextArg, TextArg, int32_t, int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::SymDecrypt(TextArg, TextArg, int32_t, int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::CertEncryptPkcs7(TextArg, TextArg, int32_t, int32_t) {
+  answerNotBuilt();
+  return Text();
+}
+Text SecurityEngine::CertDecryptPkcs7(TextArg, int32_t) { answerNotBuilt(); return Text(); }
+
+int32_t SecurityEngine::GetIECertCount() {
+  answerNotBuilt();
+  return 0;
+}
+Text SecurityEngine::GetIECertSerial(int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetIECertCommonName(int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetIECertSubject(int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetIECertIssuer(int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetIECertNotBefore(int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetIECertNotAfter(int32_t) { answerNotBuilt(); return Text(); }
+Text SecurityEngine::GetIECertFinger(int32_t) { answerNotBuilt(); return Text(); }
+int32_t SecurityEngine::DeleteIECert(int32_t) { return answerNotBuilt(); }
+
+}  // namespace quorvant

@@ -1,0 +1,253 @@
+#include "export_calls.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <tuple>
+#include <type_traits>
+
+#include "QuorvantATL.h"
+
+namespace quorvant::cli {
+namespace {
+
+template <class T>
+struct ArgTraits;
+template <>
+struct ArgTraits<const OLECHAR*> {
+  using Storage = std::u16string;
+  static constexpr const char* kName = "text";
+  static bool parse(const std::string& in, Storage* out) {
+    *out = Utf16(in);
+    return true;
+  }
+  static const OLECHAR* pass(const Storage& s) { return s.c_str(); }
+};
+template <>
+struct ArgTraits<int32_t> {
+  using Storage = int32_t;
+  static constexpr const char* kName = "int";
+  static bool parse(const std::string& in, Storage* out) {
+    auto v = ParseInt32(in);
+    if (!v) return false;
+    *out = *v;
+    return true;
+  }
+  static int32_t pass(Storage s) { return s; }
+};
+
+template <class R>
+void StoreResult(R result, CallOutcome* outcome) {
+  if constexpr (std::is_same_v<R, BSTR>) {
+    outcome->textResult = true;
+    outcome->text = result == nullptr ? std::string() : Utf8(result, SysStringLen(result));
+    SysFreeString(result);
+  } else {
+    outcome->value = result;
+  }
+}
+
+template <class R>
+constexpr const char* ResultName() {
+  return std::is_same_v<R, BSTR> ? "text" : "int";
+}
+
+using Invoker = std::function<std::optional<CallOutcome>(const std::vector<std::string>&,
+                                                         std::string*)>;
+struct Entry {
+  std::string signature;
+  Invoker invoke;
+};
+
+template <class R, class... Args>
+Entry MakeEntry(R (*fn)(Args...)) {
+  Entry entry;
+  entry.signature = std::string(ResultName<R>()) + " (";
+  const char* names[] = {ArgTraits<Args>::kName..., ""};
+  for (size_t i = 0; i < sizeof...(Args); ++i) {
+    if (i > 0) entry.signature += ", ";
+    entry.signature += names[i];
+  }
+  entry.signature += ")";
+  entry.invoke = [fn](const std::vector<std::string>& args,
+                      std::string* problem) -> std::optional<CallOutcome> {
+    if (args.size() != sizeof...(Args)) {
+      *problem = "expects " + std::to_string(sizeof...(Args)) + " argument(s)";
+      return std::nullopt;
+    }
+    std::tuple<typename ArgTraits<Args>::Storage...> storage;
+    bool ok = true;
+    size_t index = 0;
+    std::apply(
+        [&](auto&... slot) {
+          ((ok = ok && ArgTraits<Args>::parse(args[index++], &slot)), ...);
+        },
+        storage);
+    if (!ok) {
+      *problem = "an integer argument is not a 32-bit number";
+      return std::nullopt;
+    }
+    CallOutcome outcome;
+    std::apply(
+        [&](auto&... slot) { StoreResult<R>(fn(ArgTraits<Args>::pass(slot)...), &outcome); },
+        storage);
+    return outcome;
+  };
+  return entry;
+}
+
+#define QV_EXPORT(name) {#name, MakeEntry(&::name)}
+
+const std::map<std::string_view, Entry>& Table() {
+  static const std::map<std::string_view, Entry> table = {
+      QV_EXPORT(GetDllVersion),        QV_EXPORT(GetErrorCode),
+      QV_EXPORT(GetErrorMsg),          QV_EXPORT(GetCapiErrorCode),
+      QV_EXPORT(GetCapiErrorMsg),      QV_EXPORT(GetMacAddress),
+      QV_EXPORT(GetOSName),            QV_EXPORT(GetUserHomePath),
+      QV_EXPORT(RegReadHKCU),          QV_EXPORT(RegWriteHKCUInt),
+      QV_EXPORT(RegWriteHKCUStr),      QV_EXPORT(RegReadHKLM),
+      QV_EXPORT(Hash),                 QV_EXPORT(HashFile),
+      QV_EXPORT(SetProviderName),      QV_EXPORT(CreatePKCS10),
+      QV_EXPORT(CreatePKCS10Pair),     QV_EXPORT(GetCsrForSign),
+      QV_EXPORT(GetCsrForEncrypt),     QV_EXPORT(AcceptPKCS7),
+      QV_EXPORT(SetDefaultPfxFileName), QV_EXPORT(PresetPasswdLengthRange),
+      QV_EXPORT(ChangePfxPasswd),      QV_EXPORT(ChangePfxPasswdEx),
+      QV_EXPORT(QueryPfxInfo),         QV_EXPORT(ImportPfxToIE),
+      QV_EXPORT(GetImportedPfxFilePath), QV_EXPORT(GetImportedPfxFileName),
+      QV_EXPORT(ExportPfxFromIE),      QV_EXPORT(ExportMobileFromPfx),
+      QV_EXPORT(ExportMobileFromIE),   QV_EXPORT(GetExportedPfxFilePath),
+      QV_EXPORT(GetExportedPfxFileName), QV_EXPORT(SelectSigner),
+      QV_EXPORT(SelectSignerEx),       QV_EXPORT(GetSignerPfxFilePath),
+      QV_EXPORT(GetSignerPfxFileName), QV_EXPORT(SignPkcs1),
+      QV_EXPORT(SignPkcs7),            QV_EXPORT(SelectSignerEx2),
+      QV_EXPORT(GetPortEx),            QV_EXPORT(GetCertB64),
+      QV_EXPORT(GetCertSubject),       QV_EXPORT(GetCertSubjectCN),
+      QV_EXPORT(GetCertIssuer),        QV_EXPORT(GetCertSerial),
+      QV_EXPORT(GetCertNotBefore),     QV_EXPORT(GetCertNotAfter),
+      QV_EXPORT(GetCertFinger),        QV_EXPORT(GetCertKeyUsage),
+      QV_EXPORT(SymEncrypt),           QV_EXPORT(SymDecrypt),
+      QV_EXPORT(CertEncryptPkcs7),     QV_EXPORT(CertDecryptPkcs7),
+      QV_EXPORT(GetIECertCount),       QV_EXPORT(GetIECertSerial),
+      QV_EXPORT(GetIECertCommonName),  QV_EXPORT(GetIECertSubject),
+      QV_EXPORT(GetIECertIssuer),      QV_EXPORT(GetIECertNotBefore),
+      QV_EXPORT(GetIECertNotAfter),    QV_EXPORT(GetIECertFinger),
+      QV_EXPORT(DeleteIECert),
+  };
+  return table;
+}
+
+}  // namespace
+
+const std::vector<ExportInfo>& ExportList() {
+  static const std::vector<ExportInfo> list = [] {
+    std::vector<ExportInfo> out;
+    for (const auto& [name, entry] : Table()) out.push_back({name, entry.signature});
+    return out;
+  }();
+  return list;
+}
+
+std::optional<CallOutcome> CallExport(std::string_view name,
+                                      const std::vector<std::string>& args,
+                                      std::string* problem) {
+  auto it = Table().find(name);
+  if (it == Table().end()) {
+    *problem = "no export named " + std::string(name);
+    return std::nullopt;
+  }
+  std::optional<CallOutcome> outcome = it->second.invoke(args, problem);
+  if (!outcome) *problem = std::string(name) + " " + *problem + ": " + it->second.signature;
+  return outcome;
+}
+
+std::optional<int32_t> ParseInt32(std::string_view text) {
+  std::string s(text);
+  if (s.empty()) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+  long long v = hex ? static_cast<long long>(std::strtoull(s.c_str() + 2, &end, 16))
+                    : std::strtoll(s.c_str(), &end, 10);
+  if (errno != 0 || end == nullptr || *end != '\0') return std::nullopt;
+  if (hex ? (v < 0 || v > 0xFFFFFFFFLL) : (v < INT32_MIN || v > INT32_MAX)) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(static_cast<uint32_t>(v));
+}
+
+std::string Utf8(const char16_t* text, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string Utf16(std::string_view utf8) {
+  std::u16string out;
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    uint32_t c = 0xFFFD;
+    size_t len = 1;
+    if (b < 0x80) {
+      c = b;
+    } else if ((b & 0xE0) == 0xC0) {
+      len = 2;
+    } else if ((b & 0xF0) == 0xE0) {
+      len = 3;
+    } else if ((b & 0xF8) == 0xF0) {
+      len = 4;
+    }
+    if (len > 1) {
+      if (i + len > utf8.size()) {
+        len = 1;
+      } else {
+        c = b & (0x7F >> len);
+        for (size_t k = 1; k < len; ++k) {
+          const auto cont = static_cast<unsigned char>(utf8[i + k]);
+          if ((cont & 0xC0) != 0x80) {
+            c = 0xFFFD;
+            len = 1;
+            break;
+          }
+          c = (c << 6) | (cont & 0x3F);
+        }
+      }
+    }
+    i += len;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace quorvant::cli

@@ -1,0 +1,146 @@
+// quorvant: the component's command-line tool. It reaches the component only
+// through the flat exports of libQuorvantATL.so, as any native caller does.
+//
+//   quorvant call NAME [ARG...]   call any export; print its result and code
+//   quorvant exports              list the exports with their signatures
+//   quorvant version              the component's file version
+//   quorvant errors               the whole result-code message table
+//   quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT
+//   quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE
+//   quorvant reg query|add|delete KEY [options]   the registry store
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "QuorvantATL.h"
+#include "engine/error_messages.h"
+#include "export_calls.h"
+#include "reg_command.h"
+
+namespace quorvant::cli {
+namespace {
+
+constexpr int kExitUsage = 64;
+
+std::string TakeText(BSTR text) {
+  std::string out = text == nullptr ? std::string() : Utf8(text, SysStringLen(text));
+  SysFreeString(text);
+  return out;
+}
+
+// Every command ends with the result code and its message, and the system
+// error behind it when there is one. The exit status is 0 only for code 0.
+int PrintOutcome() {
+  const int32_t code = ::GetErrorCode();
+  std::printf("result: %d %s\n", code, TakeText(::GetErrorMsg()).c_str());
+  const int32_t capi = ::GetCapiErrorCode();
+  if (capi != 0) {
+    std::printf("system error: 0x%08X %s\n", static_cast<uint32_t>(capi),
+                TakeText(::GetCapiErrorMsg()).c_str());
+  }
+  return code == 0 ? 0 : 1;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: quorvant call NAME [ARG...]\n"
+               "       quorvant exports\n"
+               "       quorvant version\n"
+               "       quorvant errors\n"
+               "       quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT\n"
+               "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
+               "       quorvant reg query|add|delete KEY [options]\n");
+  return kExitUsage;
+}
+
+int Call(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage();
+  std::string problem;
+  std::vector<std::string> callArgs(args.begin() + 1, args.end());
+  std::optional<CallOutcome> outcome = CallExport(args[0], callArgs, &problem);
+  if (!outcome) {
+    std::fprintf(stderr, "quorvant: %s\n", problem.c_str());
+    return kExitUsage;
+  }
+  if (outcome->textResult) {
+    std::printf("%s\n", outcome->text.c_str());
+  } else {
+    std::printf("%d\n", outcome->value);
+  }
+  return PrintOutcome();
+}
+
+int Exports() {
+  for (const ExportInfo& info : ExportList()) {
+    std::printf("%-24.*s %s\n", static_cast<int>(info.name.size()), info.name.data(),
+                info.signature.c_str());
+  }
+  return 0;
+}
+
+int Version() {
+  std::printf("%s\n", TakeText(::GetDllVersion()).c_str());
+  return PrintOutcome();
+}
+
+int Errors() {
+  for (const ErrorMessageEntry& entry : ErrorMessageTable()) {
+    std::printf("%d\t%s\n", entry.code, Utf8(entry.text.data(), entry.text.size()).c_str());
+  }
+  std::u16string_view fallback = DefaultErrorMessage();
+  std::printf("default\t%s\n", Utf8(fallback.data(), fallback.size()).c_str());
+  return 0;
+}
+
+// The digest flags of Hash and HashFile from the options; the last argument
+// is the text or file. Nothing when the options do not parse.
+std::optional<std::pair<int32_t, std::string>> HashArguments(const std::vector<std::string>& args,
+                                                             bool allowAnsi) {
+  int32_t algorithm = 2;  // SHA-1
+  int32_t ansi = 0;
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--md5") algorithm = 1;
+    else if (a == "--sha1") algorithm = 2;
+    else if (a == "--sha256") algorithm = 3;
+    else if (a == "--sha512") algorithm = 4;
+    else if (a == "--ansi" && allowAnsi) ansi = 0x10;
+    else return std::nullopt;
+  }
+  if (args.empty()) return std::nullopt;
+  return std::make_pair(algorithm | ansi, args.back());
+}
+
+int HashText(const std::vector<std::string>& args) {
+  auto parsed = HashArguments(args, true);
+  if (!parsed) return Usage();
+  std::printf("%s\n", TakeText(::Hash(Utf16(parsed->second).c_str(), parsed->first)).c_str());
+  return PrintOutcome();
+}
+
+int HashFileCommand(const std::vector<std::string>& args) {
+  auto parsed = HashArguments(args, false);
+  if (!parsed) return Usage();
+  std::printf("%s\n",
+              TakeText(::HashFile(Utf16(parsed->second).c_str(), parsed->first)).c_str());
+  return PrintOutcome();
+}
+
+}  // namespace
+}  // namespace quorvant::cli
+
+int main(int argc, char** argv) {
+  using namespace quorvant::cli;
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "call") return Call(args);
+  if (command == "exports" && args.empty()) return Exports();
+  if (command == "version" && args.empty()) return Version();
+  if (command == "errors" && args.empty()) return Errors();
+  if (command == "hash") return HashText(args);
+  if (command == "hash-file") return HashFileCommand(args);
+  if (command == "reg") return RegCommand(args);
+  return Usage();
+}
