@@ -29,6 +29,26 @@ expect "wrong arity" "quorvant: Hash expects 2 argument(s): text (text, int)" 64
 expect "bad integer" "quorvant: Hash an integer argument is not a 32-bit number: text (text, int)" 64 -- "$q" call Hash abc 0x1FFFFFFFF
 expect "default message" $'0\nresult: 0 成功(0)' 0 -- "$q" call SetDefaultPfxFileName ""
 
+expect "hash ansi md5" $'900150983CD24FB0D6963F7D28E17F72\nresult: 0 成功(0)' 0 -- "$q" hash --md5 --ansi abc
+expect "hash utf-16 md5" $'CE1473CF80C6B3FDA8E3DFC006ADC315\nresult: 0 成功(0)' 0 -- "$q" hash --md5 abc
+expect "hash empty" $'\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" hash ""
+tmp=$(mktemp -d)
+printf 'abc' > "$tmp/abc.txt"
+: > "$tmp/empty.txt"
+expect "hash-file" $'BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\nresult: 0 成功(0)' 0 -- "$q" hash-file --sha256 "$tmp/abc.txt"
+expect "hash-file empty" $'\nresult: 1002 檔案無法讀取(1002)' 1 -- "$q" hash-file "$tmp/empty.txt"
+expect "hash-file missing" $'\nresult: 5902 File Not Found(5902)' 1 -- "$q" hash-file "$tmp/none"
+rm -rf "$tmp"
+
+# The registry store through `reg`, and the same values through the exports.
+expect "reg add dword" "The operation completed successfully." 0 -- "$q" reg add 'HKCU\Software\CliTest' /v n /t REG_DWORD /d 0x10
+expect "reg add string" "The operation completed successfully." 0 -- "$q" reg add 'HKCU\Software\CliTest' /v s /d 中文
+expect "reg query" $'\nHKEY_CURRENT_USER\\Software\\CliTest\n    n    REG_DWORD    0x10\n    s    REG_SZ    中文' 0 -- "$q" reg query 'HKCU\Software\CliTest'
+expect "read through the export" $'16\nresult: 0 成功(0)' 0 -- "$q" call RegReadHKCU 'Software\CliTest\n'
+expect "string through the export" $'中文\nresult: 0 成功(0)' 0 -- "$q" call RegReadHKCU 'Software\CliTest\s'
+expect "reg delete" "The operation completed successfully." 0 -- "$q" reg delete 'HKCU\Software\CliTest' /f
+expect "reg query deleted" "ERROR: The system was unable to find the specified registry key or value." 1 -- "$q" reg query 'HKCU\Software\CliTest'
+
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
 if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
