@@ -6,6 +6,10 @@
 #   produces the target qv_digest.
 function(quorvant_module)
   cmake_parse_arguments(M "" "NAME" "SOURCES;DEPS" ${ARGN})
+  if(NOT M_SOURCES)
+    # A subsystem whose first sources have not arrived yet.
+    set(M_SOURCES ${PROJECT_SOURCE_DIR}/cmake/empty_module.cc)
+  endif()
   add_library(qv_${M_NAME} STATIC ${M_SOURCES})
   target_include_directories(qv_${M_NAME} PUBLIC
     ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)

@@ -1,0 +1,94 @@
+// The per-user database behind the certificate stores and the key
+// containers: <data dir>/platform.db, 0600 in a 0700 directory, WAL journal,
+// one BEGIN IMMEDIATE transaction per change so concurrent writers in other
+// processes lose nothing.
+//
+// Each part of the platform layer creates its own tables (CREATE TABLE IF NOT
+// EXISTS) through ensureSchema() the first time it uses the database.
+#ifndef QUORVANT_PLATFORM_PLATFORM_DATABASE_H_
+#define QUORVANT_PLATFORM_PLATFORM_DATABASE_H_
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvant {
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct SqliteStatementFinalizer {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
+
+// A prepared statement with typed binding and reading.
+class SqliteStatement {
+ public:
+  SqliteStatement() = default;
+  SqliteStatement(sqlite3* db, std::string_view sql);
+  bool valid() const { return stmt_ != nullptr; }
+
+  SqliteStatement& bind(int index, int64_t value);
+  SqliteStatement& bind(int index, std::string_view text);
+  SqliteStatement& bind(int index, std::span<const uint8_t> blob);
+  SqliteStatement& bindNull(int index);
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int step();
+  void reset();
+
+  int64_t columnInt(int column) const;
+  std::string columnText(int column) const;
+  std::vector<uint8_t> columnBlob(int column) const;
+  bool columnIsNull(int column) const;
+
+ private:
+  std::unique_ptr<sqlite3_stmt, SqliteStatementFinalizer> stmt_;
+};
+
+class PlatformDatabase {
+  struct ConstructionToken {};
+
+ public:
+  // Through Open() only.
+  PlatformDatabase(ConstructionToken, SqliteHandle db, std::string path);
+
+  // Opens (creating when missing) the database at `path`. Nothing when it
+  // cannot be opened; *error then holds a Win32 error number (1016 for I/O,
+  // 1009 for a file that is not a database, 5 for permissions).
+  static std::shared_ptr<PlatformDatabase> Open(const std::string& path, uint32_t* error);
+  // <UserDataDirectory>/platform.db.
+  static std::string DefaultPath();
+
+  sqlite3* handle() const { return db_.get(); }
+  const std::string& path() const { return path_; }
+
+  // Runs `statements` (a batch of CREATE ... IF NOT EXISTS) once per
+  // connection for the given schema name.
+  bool ensureSchema(std::string_view name, std::string_view statements);
+
+  // Runs `work` inside BEGIN IMMEDIATE ... COMMIT, retrying while another
+  // process holds the write lock (up to the busy timeout). `work` returns
+  // false to roll back. Returns false when the transaction did not commit.
+  bool writeTransaction(const std::function<bool()>& work);
+
+  // One thread at a time per connection.
+  std::recursive_mutex& mutex() { return mutex_; }
+
+ private:
+  SqliteHandle db_;
+  std::string path_;
+  std::vector<std::string> schemas_;
+  std::recursive_mutex mutex_;
+};
+
+}  // namespace quorvant
+
+#endif  // QUORVANT_PLATFORM_PLATFORM_DATABASE_H_
