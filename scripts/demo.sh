@@ -9,19 +9,41 @@ export QUORVANT_HOME=${QUORVANT_HOME:-$PWD/build/demo-home}
 q=build/bin/quorvant
 
 step() {
-  printf '\n$ quorvant %s\n' "$*"
+  local shown="" a
+  for a in "$@"; do
+    case "$a" in
+      "" | *" "* | *\\*) shown+=" '$a'" ;;
+      *) shown+=" $a" ;;
+    esac
+  done
+  printf '\n$ quorvant%s\n' "$shown"
   "$q" "$@" || true
 }
 
 echo "QuorvantATL demo (data under $QUORVANT_HOME)"
+echo "Every command calls the library's flat exports and ends with the result code."
+
+echo; echo "== The component"
 step version
-step call GetDllVersion
-step call GetErrorCode
-step call PresetPasswdLengthRange 12 4
-step call SetDefaultPfxFileName demo
+step call GetOSName
+step call GetMacAddress
 step call GetUserHomePath
-step call GetPortEx
-step call Hash "" 0
-step call GetErrorMsg
+step call PresetPasswdLengthRange 12 4
+
+echo; echo "== Digests of text (UTF-16 by default, the code page with --ansi) and of files"
+step hash --md5 --ansi abc
+step hash --sha256 "中文"
+step hash-file --sha256 README.md
+step hash ""
+
+echo; echo "== Values in the per-user registry store"
+step call RegWriteHKCUStr 'Software\QuorvantDemo\greeting' '你好'
+step call RegWriteHKCUInt 'Software\QuorvantDemo\count' 0x2A
+step call RegReadHKCU 'Software\QuorvantDemo\greeting'
+step call RegReadHKCU 'Software\QuorvantDemo\count'
+step reg query 'HKCU\Software\QuorvantDemo'
+step call RegReadHKCU 'no-backslash'
+
+echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'
 "$q" errors | head -5
