@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the suite as built for release, then
-# the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up, builds and runs every test: the suite as built for release, a
+# short run of every libFuzzer target, then the same suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 scripts/setup.sh build
 (cd build && ctest --output-on-failure -j"$jobs")
+
+scripts/fuzz-smoke.sh 10
 
 scripts/setup.sh build-asan -DQUORVANT_SANITIZE=ON -DQUORVANT_BENCH=OFF
 (cd build-asan &&
