@@ -1,0 +1,205 @@
+#include "platform/symmetric_key.h"
+
+#include <openssl/err.h>
+#include <openssl/provider.h>
+
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "host/win32_errors.h"
+#include "platform/crypto_provider_constants.h"
+#include "platform/key_blob.h"
+
+namespace quorvant {
+namespace {
+
+struct LibCtxDeleter {
+  void operator()(OSSL_LIB_CTX* p) const { OSSL_LIB_CTX_free(p); }
+};
+struct ProviderDeleter {
+  void operator()(OSSL_PROVIDER* p) const { OSSL_PROVIDER_unload(p); }
+};
+struct CipherDeleter {
+  void operator()(EVP_CIPHER* p) const { EVP_CIPHER_free(p); }
+};
+using CipherPtr = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
+
+// The library context the block ciphers come from: ours, so that loading
+// the legacy provider changes nothing for the rest of the process. Members
+// are released in reverse order: ciphers, providers, then the context.
+class CipherLibrary {
+ public:
+  CipherLibrary() {
+    ctx_.reset(OSSL_LIB_CTX_new());
+    if (!ctx_) return;
+    default_.reset(OSSL_PROVIDER_load(ctx_.get(), "default"));
+    legacy_.reset(OSSL_PROVIDER_load(ctx_.get(), "legacy"));
+    ede3Cbc_.reset(EVP_CIPHER_fetch(ctx_.get(), "DES-EDE3-CBC", nullptr));
+    ede3Ecb_.reset(EVP_CIPHER_fetch(ctx_.get(), "DES-EDE3-ECB", nullptr));
+    if (legacy_) {
+      desCbc_.reset(EVP_CIPHER_fetch(ctx_.get(), "DES-CBC", nullptr));
+      desEcb_.reset(EVP_CIPHER_fetch(ctx_.get(), "DES-ECB", nullptr));
+    }
+    ERR_clear_error();
+  }
+
+  // The cipher for `mode`; single DES when asked for and available,
+  // otherwise three-key Triple-DES.
+  const EVP_CIPHER* cipher(bool singleDes, uint32_t mode) const {
+    const bool ecb = mode == kCryptModeEcb;
+    if (singleDes && desCbc_ && desEcb_) return ecb ? desEcb_.get() : desCbc_.get();
+    return ecb ? ede3Ecb_.get() : ede3Cbc_.get();
+  }
+
+ private:
+  std::unique_ptr<OSSL_LIB_CTX, LibCtxDeleter> ctx_;
+  std::unique_ptr<OSSL_PROVIDER, ProviderDeleter> default_;
+  std::unique_ptr<OSSL_PROVIDER, ProviderDeleter> legacy_;
+  CipherPtr ede3Cbc_, ede3Ecb_, desCbc_, desEcb_;
+};
+
+const CipherLibrary& Library() {
+  static const CipherLibrary library;
+  return library;
+}
+
+}  // namespace
+
+uint32_t SymmetricKey::Create(uint32_t algId, std::span<const uint8_t> key,
+                              std::unique_ptr<SymmetricKey>* out) {
+  out->reset();
+  const size_t length = SymmetricKeyLength(algId);
+  if (length == 0) return win32::kNteBadAlgid;
+  if (key.size() != length) return win32::kNteBadData;
+  ByteBuffer copy;
+  if (!copy.append(key.data(), static_cast<int32_t>(key.size()))) return win32::kNteNoMemory;
+  try {
+    auto created = std::make_unique<SymmetricKey>(ConstructionToken(), algId, std::move(copy));
+    // Triple-DES keys K1 K2 K3 in order; two-key Triple-DES repeats K1 as
+    // K3 (ANSI X9.52 keying option 2); single DES repeats K everywhere.
+    const uint8_t* k = created->key_.data();
+    const uint8_t* parts[3] = {k, k + (length >= 16 ? 8 : 0), k + (length == 24 ? 16 : 0)};
+    for (const uint8_t* part : parts) {
+      if (!created->cipherKey_.append(part, static_cast<int32_t>(kBlockSize))) {
+        return win32::kNteNoMemory;
+      }
+    }
+    created->ctx_.reset(EVP_CIPHER_CTX_new());
+    if (!created->ctx_ || Library().cipher(false, kCryptModeCbc) == nullptr) {
+      return win32::kNteFail;
+    }
+    *out = std::move(created);
+  } catch (const std::bad_alloc&) {
+    return win32::kNteNoMemory;
+  }
+  return 0;
+}
+
+SymmetricKey::SymmetricKey(ConstructionToken, uint32_t algId, ByteBuffer key)
+    : algId_(algId), key_(std::move(key)), mode_(kCryptModeCbc) {}
+
+SymmetricKey::~SymmetricKey() = default;
+
+std::span<const uint8_t> SymmetricKey::keyBytes() const { return key_.bytes(); }
+
+uint32_t SymmetricKey::setIv(std::span<const uint8_t> iv) {
+  if (iv.size() != kBlockSize) return win32::kNteBadData;
+  std::memcpy(iv_.data(), iv.data(), kBlockSize);
+  finish();
+  return 0;
+}
+
+uint32_t SymmetricKey::setMode(uint32_t mode) {
+  if (mode != kCryptModeCbc && mode != kCryptModeEcb) return win32::kNteBadData;
+  mode_ = mode;
+  finish();
+  return 0;
+}
+
+uint32_t SymmetricKey::begin(Direction direction) {
+  if (direction_ == direction) return 0;
+  const bool singleDes = algId_ == static_cast<uint32_t>(CALG_DES);
+  const EVP_CIPHER* cipher = Library().cipher(singleDes, mode_);
+  // A native single-DES cipher takes the 8-byte key; Triple-DES takes the
+  // 24-byte form, whose first 8 bytes are that same key.
+  if (cipher == nullptr ||
+      EVP_CipherInit_ex2(ctx_.get(), cipher, cipherKey_.data(), iv_.data(),
+                         direction == Direction::kEncrypt ? 1 : 0, nullptr) <= 0 ||
+      EVP_CIPHER_CTX_set_padding(ctx_.get(), 0) <= 0) {
+    ERR_clear_error();
+    finish();
+    return win32::kNteFail;
+  }
+  direction_ = direction;
+  return 0;
+}
+
+uint32_t SymmetricKey::run(std::span<const uint8_t> data, ByteBuffer* out) {
+  if (data.empty()) return 0;
+  const size_t start = static_cast<size_t>(out->size());
+  int written = 0;
+  if (!out->append(data.data(), static_cast<int32_t>(data.size()))) return win32::kNteNoMemory;
+  // In place: the cipher reads each block before it writes it.
+  uint8_t* at = out->data() + start;
+  if (EVP_CipherUpdate(ctx_.get(), at, &written, at, static_cast<int>(data.size())) <= 0 ||
+      static_cast<size_t>(written) != data.size()) {
+    ERR_clear_error();
+    return win32::kNteFail;
+  }
+  return 0;
+}
+
+uint32_t SymmetricKey::encrypt(std::span<const uint8_t> data, bool final, ByteBuffer* out) {
+  if (data.size() > INT_MAX / 2) return win32::kNteBadLen;
+  const size_t whole = data.size() - data.size() % kBlockSize;
+  if (!final && whole != data.size()) return win32::kNteBadData;
+  if (!final && data.empty()) return 0;
+
+  std::array<uint8_t, kBlockSize> last{};
+  if (final) {
+    const size_t rest = data.size() - whole;
+    if (rest > 0) std::memcpy(last.data(), data.data() + whole, rest);
+    std::memset(last.data() + rest, static_cast<int>(kBlockSize - rest), kBlockSize - rest);
+  }
+  ByteBuffer result;
+  uint32_t error = begin(Direction::kEncrypt);
+  if (error == 0) error = run(data.first(whole), &result);
+  if (error == 0 && final) error = run(last, &result);
+  explicit_bzero(last.data(), last.size());
+  if (error != 0 || final) finish();
+  if (error == 0 && !result.empty() && !out->append(result.bytes())) error = win32::kNteNoMemory;
+  return error;
+}
+
+uint32_t SymmetricKey::decrypt(std::span<const uint8_t> data, bool final, ByteBuffer* out) {
+  if (data.size() > INT_MAX / 2) return win32::kNteBadLen;
+  if (data.size() % kBlockSize != 0 || (final && data.empty())) return win32::kNteBadData;
+  if (data.empty()) return 0;
+
+  ByteBuffer result;
+  uint32_t error = begin(Direction::kDecrypt);
+  if (error == 0) error = run(data, &result);
+  size_t keep = static_cast<size_t>(result.size());
+  if (error == 0 && final) {
+    // PKCS #5 (RFC 8018, 6.1.1, step 4): 1 to 8 bytes, each the pad length.
+    const uint8_t* tail = result.data() + result.size() - kBlockSize;
+    const uint8_t pad = tail[kBlockSize - 1];
+    bool padOk = pad >= 1 && pad <= kBlockSize;
+    for (size_t i = kBlockSize - (padOk ? pad : 0); padOk && i < kBlockSize; ++i) {
+      padOk = tail[i] == pad;
+    }
+    if (padOk) {
+      keep -= pad;
+    } else {
+      error = win32::kNteBadData;
+    }
+  }
+  if (error != 0 || final) finish();
+  if (error == 0 && keep > 0 && !out->append(result.data(), static_cast<int32_t>(keep))) {
+    error = win32::kNteNoMemory;
+  }
+  return error;
+}
+
+}  // namespace quorvant
