@@ -26,14 +26,17 @@
 namespace quorvant {
 
 class cSharedMemory;
+class CertificateStores;
 
 struct EngineServices {
   HostServices host;
   std::shared_ptr<DialogHost> dialogs;
+  // The current user's certificate stores ("MY", "CA", "ROOT").
+  std::shared_ptr<CertificateStores> stores;
 };
 
-// The production wiring: the Linux host services and the configured dialog
-// host.
+// The production wiring: the Linux host services, the configured dialog
+// host and the certificate stores of the user's platform database.
 EngineServices DefaultEngineServices();
 
 using Text = std::u16string;          // a result string, owned by the caller

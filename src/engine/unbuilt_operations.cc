@@ -52,19 +52,6 @@ int32_t SecurityEngine::SelectSignerEx2(TextArg, TextArg, TextArg, int32_t, Text
 Text SecurityEngine::SignPkcs1(TextArg, int32_t) { answerNotBuilt(); return Text(); }
 Text SecurityEngine::SignPkcs7(TextArg, int32_t) { answerNotBuilt(); return Text(); }
 
-Text SecurityEngine::GetCertB64() { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetCertSubject() { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetCertSubjectCN() { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetCertIssuer() { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetCertSerial() { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetCertNotBefore() { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetCertNotAfter() { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetCertFinger() { answerNotBuilt(); return Text(); }
-int32_t SecurityEngine::GetCertKeyUsage() {
-  answerNotBuilt();
-  return 0;
-}
-
 Text SecurityEngine::SymEncrypt(TextArg, TextArg, int32_t, int32_t) { answerNotBuilt(); return Text(); }
 Text SecurityEngine::SymDecrypt(TextArg, TextArg, int32_t, int32_t) { answerNotBuilt(); return Text(); }
 Text SecurityEngine::CertEncryptPkcs7(TextArg, TextArg, int32_t, int32_t) {
@@ -72,18 +59,5 @@ Text SecurityEngine::CertEncryptPkcs7(TextArg, TextArg, int32_t, int32_t) {
   return Text();
 }
 Text SecurityEngine::CertDecryptPkcs7(TextArg, int32_t) { answerNotBuilt(); return Text(); }
-
-int32_t SecurityEngine::GetIECertCount() {
-  answerNotBuilt();
-  return 0;
-}
-Text SecurityEngine::GetIECertSerial(int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetIECertCommonName(int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetIECertSubject(int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetIECertIssuer(int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetIECertNotBefore(int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetIECertNotAfter(int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::GetIECertFinger(int32_t) { answerNotBuilt(); return Text(); }
-int32_t SecurityEngine::DeleteIECert(int32_t) { return answerNotBuilt(); }
 
 }  // namespace quorvant

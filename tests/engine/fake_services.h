@@ -7,9 +7,14 @@
 #include <string>
 #include <vector>
 
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <system_error>
+
 #include "engine/security_engine.h"
+#include "platform/cert_store.h"
 
 namespace quorvant::testing {
 
@@ -80,6 +85,26 @@ class FakeAdapters final : public NetworkAdapters {
   }
 };
 
+// A private directory, removed with everything in it when the last owner
+// lets go.
+class TestDirectory {
+ public:
+  TestDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorvant-test-XXXXXX");
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  TestDirectory(const TestDirectory&) = delete;
+  TestDirectory& operator=(const TestDirectory&) = delete;
+  ~TestDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // A bundle of fakes that a test adjusts before building its engine.
 struct FakeServices {
   std::shared_ptr<FakeOsVersion> osVersion = std::make_shared<FakeOsVersion>();
@@ -91,6 +116,11 @@ struct FakeServices {
   std::shared_ptr<Registry> registry;  // set by tests that use one
   std::string propertyStoreName = "QuorvantATL test " + std::to_string(::getpid());
   std::shared_ptr<DialogHost> dialogs = MakeNoDialogHost();
+  // The user's platform database, one per bundle: the certificate stores
+  // live in <dataDirectory>/platform.db.
+  std::shared_ptr<TestDirectory> dataDirectory = std::make_shared<TestDirectory>();
+  std::shared_ptr<CertificateStores> stores =
+      MakeDatabaseCertificateStores(dataDirectory->path() + "/platform.db");
 
   EngineServices engineServices() const {
     EngineServices s;
@@ -103,6 +133,7 @@ struct FakeServices {
     s.host.registry = registry;
     s.host.propertyStoreName = propertyStoreName;
     s.dialogs = dialogs;
+    s.stores = stores;
     return s;
   }
   std::unique_ptr<SecurityEngine> makeEngine() const {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "engine/engine_test_access.h"
 #include "engine/fake_services.h"
 #include "engine/security_engine.h"
 #include "host/registry.h"
@@ -11,19 +12,6 @@
 
 namespace quorvant {
 
-// Reaches the selected-signer fields until signer selection sets them.
-struct SecurityEngineTestAccess {
-  static void selectSigner(SecurityEngine& e, int32_t media, std::string_view der,
-                           std::string hash) {
-    e.signerMedia = media;
-    e.signerCertBytes.clear();
-    (void)e.signerCertBytes.append(der.data(), static_cast<int32_t>(der.size()));
-    e.signerCertHash = std::move(hash);
-    e.signerCertPasswd = "pw";
-    e.signerCertFilePath = "/tmp";
-    e.signerCertFileName = "a.pfx";
-  }
-};
 
 namespace {
 

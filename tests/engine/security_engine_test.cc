@@ -193,8 +193,7 @@ TEST(SecurityEngineTest, OperationsNotInThisBuildAnswer5004) {
   EXPECT_EQ(engine->SignPkcs7(u"abc", 0), u"");
   EXPECT_EQ(engine->GetErrorCode(), 5004);
   EXPECT_EQ(engine->GetErrorMsg(), u"不支援的功能(5004)");
-  EXPECT_EQ(engine->GetIECertCount(), 0);
-  EXPECT_EQ(engine->DeleteIECert(1), 5004);
+  EXPECT_EQ(engine->SelectSigner(u"", 0, 0), 5004);
 }
 
 struct HomeCase {

@@ -49,6 +49,15 @@ expect "string through the export" $'中文\nresult: 0 成功(0)' 0 -- "$q" call
 expect "reg delete" "The operation completed successfully." 0 -- "$q" reg delete 'HKCU\Software\CliTest' /f
 expect "reg query deleted" "ERROR: The system was unable to find the specified registry key or value." 1 -- "$q" reg query 'HKCU\Software\CliTest'
 
+# The certificate stores through `store` and the engine's view of MY.
+data=$(cd "$(dirname "$0")/../certs/data" && pwd)
+expect "store list empty" "MY: 0 certificates" 0 -- "$q" store list
+expect "store add" $'MY: added as 1\n[1] C=TW, O=測試銀行, OU=營業部, CN=王小明\n    Issuer:      C=TW, O=測試憑證中心, CN=測試憑證中心 Root CA\n    Serial:      008F12\n    Valid:       2013/06/24 11:31:15 - 2016/01/01 00:00:00\n    Thumbprint:  4B73E67ABC1F73F894EF3CC3182B7BC67A742E37' 0 -- env TZ=Asia/Taipei "$q" store add MY "$data/chinese_bmp.der"
+expect "count through the export" $'1\nresult: 0 成功(0)' 0 -- "$q" call GetIECertCount
+expect "cert" "Subject CN:  王小明" 0 -- sh -c "\"$q\" cert \"$data/chinese_bmp.der\" | grep 'Subject CN'"
+expect "store delete" "MY: deleted 1 C=TW, O=測試銀行, OU=營業部, CN=王小明" 0 -- "$q" store delete 1
+expect "store delete beyond" "quorvant: MY holds 0 certificates" 1 -- "$q" store delete MY 1
+
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
 if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&

@@ -8,6 +8,8 @@
 //   quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT
 //   quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE
 //   quorvant reg query|add|delete KEY [options]   the registry store
+//   quorvant store list|add|delete ...   the certificate stores (store_command.h)
+//   quorvant cert FILE            the fields of a certificate
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,6 +19,7 @@
 #include "engine/error_messages.h"
 #include "export_calls.h"
 #include "reg_command.h"
+#include "store_command.h"
 
 namespace quorvant::cli {
 namespace {
@@ -50,7 +53,9 @@ int Usage() {
                "       quorvant errors\n"
                "       quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT\n"
                "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
-               "       quorvant reg query|add|delete KEY [options]\n");
+               "       quorvant reg query|add|delete KEY [options]\n"
+               "       quorvant store list|add|delete ...\n"
+               "       quorvant cert FILE\n");
   return kExitUsage;
 }
 
@@ -142,5 +147,7 @@ int main(int argc, char** argv) {
   if (command == "hash") return HashText(args);
   if (command == "hash-file") return HashFileCommand(args);
   if (command == "reg") return RegCommand(args);
+  if (command == "store") return StoreCommand(args);
+  if (command == "cert") return CertCommand(args);
   return Usage();
 }
