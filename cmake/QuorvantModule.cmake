@@ -24,5 +24,5 @@ function(quorvant_test)
   target_link_libraries(${T_NAME} PRIVATE ${T_DEPS} GTest::gtest GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QUORVANT_HOME=${CMAKE_BINARY_DIR}/test-home")
+    PROPERTIES ENVIRONMENT "QUORVANT_HOME=${CMAKE_BINARY_DIR}/test-home;QUORVANT_DIALOGS=none")
 endfunction()

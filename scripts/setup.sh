@@ -9,6 +9,7 @@ packages=(
   libicu-dev libssl-dev openssl libsqlite3-dev sqlite3 tzdata
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld libclang-rt-14-dev
+  libgtk-3-dev xvfb fonts-wqy-zenhei librsvg2-common
 )
 
 missing=()

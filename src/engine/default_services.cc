@@ -9,7 +9,7 @@ EngineServices DefaultEngineServices() {
   EngineServices services;
   services.host = DefaultHostServices();
   services.stores = MakeDatabaseCertificateStores(PlatformDatabase::DefaultPath());
-  services.dialogs = MakeNoDialogHost();
+  services.dialogs = MakeConfiguredDialogHost();
   return services;
 }
 
