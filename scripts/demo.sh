@@ -36,6 +36,14 @@ step hash --sha256 "中文"
 step hash-file --sha256 README.md
 step hash ""
 
+echo; echo "== A dialog answered by a script (no display needed)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+printf 'dialog open-file\npick "%s"\n' "$PWD/README.md" > "$work/pick-readme.script"
+echo "script: $(tr '\n' ';' < "$work/pick-readme.script")"
+QUORVANT_DIALOGS=scripted QUORVANT_DIALOG_SCRIPT="$work/pick-readme.script" step hash-file --sha256 ''
+QUORVANT_DIALOGS=none step hash-file --sha256 ''
+
 echo; echo "== Values in the per-user registry store"
 step call RegWriteHKCUStr 'Software\QuorvantDemo\greeting' '你好'
 step call RegWriteHKCUInt 'Software\QuorvantDemo\count' 0x2A
@@ -43,6 +51,17 @@ step call RegReadHKCU 'Software\QuorvantDemo\greeting'
 step call RegReadHKCU 'Software\QuorvantDemo\count'
 step reg query 'HKCU\Software\QuorvantDemo'
 step call RegReadHKCU 'no-backslash'
+
+echo; echo "== The personal certificate store"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+  -days 365 -subj "/C=TW/O=測試銀行/OU=營業部/CN=王小明" -utf8 \
+  -addext "keyUsage=critical,digitalSignature,nonRepudiation" 2>/dev/null
+step cert "$work/cert.pem"
+step store add MY "$work/cert.pem"
+step call GetIECertCount --then GetIECertSubject 1 --then GetIECertFinger 1 \
+  --then GetIECertNotAfter 1
+step store list MY
+step store delete MY 1
 
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'

@@ -58,6 +58,9 @@ expect "cert" "Subject CN:  王小明" 0 -- sh -c "\"$q\" cert \"$data/chinese_b
 expect "store delete" "MY: deleted 1 C=TW, O=測試銀行, OU=營業部, CN=王小明" 0 -- "$q" store delete 1
 expect "store delete beyond" "quorvant: MY holds 0 certificates" 1 -- "$q" store delete MY 1
 
+expect "calls share one engine" $'\nresult: 5005 錯誤的參數(5005)\n\n5005\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" call Hash "" 0 --then GetErrorCode
+expect "a failing last call sets the status" $'0\nresult: 0 成功(0)\n\n\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" call GetErrorCode --then Hash "" 0
+
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
 if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&

@@ -1,7 +1,8 @@
 // quorvant: the component's command-line tool. It reaches the component only
 // through the flat exports of libQuorvantATL.so, as any native caller does.
 //
-//   quorvant call NAME [ARG...]   call any export; print its result and code
+//   quorvant call NAME [ARG...] [--then NAME [ARG...]]...
+//                                 call exports in order on one engine
 //   quorvant exports              list the exports with their signatures
 //   quorvant version              the component's file version
 //   quorvant errors               the whole result-code message table
@@ -10,6 +11,7 @@
 //   quorvant reg query|add|delete KEY [options]   the registry store
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -47,7 +49,7 @@ int PrintOutcome() {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: quorvant call NAME [ARG...]\n"
+               "usage: quorvant call NAME [ARG...] [--then NAME [ARG...]]...\n"
                "       quorvant exports\n"
                "       quorvant version\n"
                "       quorvant errors\n"
@@ -59,21 +61,34 @@ int Usage() {
   return kExitUsage;
 }
 
+// One process, one engine: calls joined by "--then" run in order on the same
+// engine, so state left by one (the personal-store list, a selected signer)
+// is seen by the next, as in any native caller. The exit status is that of
+// the last call.
 int Call(const std::vector<std::string>& args) {
   if (args.empty()) return Usage();
-  std::string problem;
-  std::vector<std::string> callArgs(args.begin() + 1, args.end());
-  std::optional<CallOutcome> outcome = CallExport(args[0], callArgs, &problem);
-  if (!outcome) {
-    std::fprintf(stderr, "quorvant: %s\n", problem.c_str());
-    return kExitUsage;
+  int status = 0;
+  auto begin = args.begin();
+  while (begin != args.end()) {
+    auto end = std::find(begin, args.end(), std::string("--then"));
+    if (begin == end) return Usage();
+    std::string problem;
+    std::vector<std::string> callArgs(begin + 1, end);
+    if (begin != args.begin()) std::printf("\n");
+    std::optional<CallOutcome> outcome = CallExport(*begin, callArgs, &problem);
+    if (!outcome) {
+      std::fprintf(stderr, "quorvant: %s\n", problem.c_str());
+      return kExitUsage;
+    }
+    if (outcome->textResult) {
+      std::printf("%s\n", outcome->text.c_str());
+    } else {
+      std::printf("%d\n", outcome->value);
+    }
+    status = PrintOutcome();
+    begin = end == args.end() ? end : end + 1;
   }
-  if (outcome->textResult) {
-    std::printf("%s\n", outcome->text.c_str());
-  } else {
-    std::printf("%d\n", outcome->value);
-  }
-  return PrintOutcome();
+  return status;
 }
 
 int Exports() {
