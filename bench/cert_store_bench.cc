@@ -36,13 +36,13 @@ class PersonalStore {
     CertStore my;
     if (stores_->openSystemStore("MY", &my) != 0) std::abort();
     for (int i = 0; i < kCertificates; ++i) {
-      testing::TestCertificateSpec spec;
-      spec.commonName = "Subscriber " + std::to_string(i);
-      spec.organization = "Example Bank";
-      spec.issuerCommonName = "Example Issuing CA";
-      spec.serial = 0x1000000000ull + static_cast<uint64_t>(i);
-      spec.keyUsage = KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION;
-      if (my.addEncoded(testing::MakeTestCertificate(spec), AddDisposition::kAlways) != 0) {
+      testing::TestCertificateOptions options;
+      options.commonName = "Subscriber " + std::to_string(i);
+      options.organization = "Example Bank";
+      options.issuerCommonName = "Example Issuing CA";
+      options.serial = 0x1000000000ull + static_cast<uint64_t>(i);
+      options.keyUsage = KU_DIGITAL_SIGNATURE | KU_NON_REPUDIATION;
+      if (my.addEncoded(testing::MakeTestCertificate(options), AddDisposition::kAlways) != 0) {
         std::abort();
       }
     }

@@ -242,20 +242,20 @@ void FileDialogModel::storeEdit(PasswordField field, std::string text) {
 
 void FileDialogModel::refreshPath() { pathText_ = DisplayPath(values_.directory, values_.fileName); }
 
-PickerSpec FileDialogModel::picker() const {
-  PickerSpec spec;
+PickerSetup FileDialogModel::picker() const {
+  PickerSetup setup;
   if (id_ == DialogId::kExportPfx) {
-    spec.kind = PickerSpec::kFolder;
-    spec.title = NarrowText(dialog_text::kFolderPickerTitle);
-    return spec;
+    setup.kind = PickerSetup::kFolder;
+    setup.title = NarrowText(dialog_text::kFolderPickerTitle);
+    return setup;
   }
-  spec.kind = PickerSpec::kOpenFile;
-  spec.title = NarrowText(dialog_text::kPfxPickerTitle);
-  spec.filters = ParseFileFilter(NarrowText(dialog_text::kPfxFilter));
+  setup.kind = PickerSetup::kOpenFile;
+  setup.title = NarrowText(dialog_text::kPfxPickerTitle);
+  setup.filters = ParseFileFilter(NarrowText(dialog_text::kPfxFilter));
   if (id_ == DialogId::kPfxFile || id_ == DialogId::kChangePassword) {
-    spec.initialFolder = values_.directory;
+    setup.initialFolder = values_.directory;
   }
-  return spec;
+  return setup;
 }
 
 bool FileDialogModel::browsePicked(std::string_view path) {
@@ -462,12 +462,12 @@ std::string SignConfirmationModel::caption() const {
   return NarrowText(dialog_text::kCaptionSign);
 }
 
-PickerSpec OpenFileModel::picker() const {
-  PickerSpec spec;
-  spec.kind = PickerSpec::kOpenFile;
-  spec.title = request_.title;
-  spec.filters = ParseFileFilter(request_.filter);
-  return spec;
+PickerSetup OpenFileModel::picker() const {
+  PickerSetup setup;
+  setup.kind = PickerSetup::kOpenFile;
+  setup.title = request_.title;
+  setup.filters = ParseFileFilter(request_.filter);
+  return setup;
 }
 
 OkPress OpenFileModel::pick(std::string_view path) {

@@ -94,7 +94,7 @@ struct OkPress {
 };
 
 // The picker that a browse button opens.
-struct PickerSpec {
+struct PickerSetup {
   enum Kind { kOpenFile, kFolder } kind = kOpenFile;
   std::string title;
   std::vector<FileFilter> filters;  // kOpenFile only
@@ -146,7 +146,7 @@ class FileDialogModel {
   // applied the limit (InsertableLength) while the user typed.
   bool setEditText(PasswordField field, std::string_view text);
 
-  PickerSpec picker() const;
+  PickerSetup picker() const;
   // The browse button's picker was confirmed with `path` (a file, or a
   // folder for 206); false when the button is disabled.
   bool browsePicked(std::string_view path);
@@ -260,7 +260,7 @@ class OpenFileModel {
  public:
   explicit OpenFileModel(OpenFileRequest request) : request_(std::move(request)) {}
   const OpenFileRequest& request() const { return request_; }
-  PickerSpec picker() const;
+  PickerSetup picker() const;
   // The user picks (or types) `path` and confirms. Without validation of the
   // name any text is taken; an empty name keeps the picker open.
   OkPress pick(std::string_view path);

@@ -18,7 +18,7 @@ namespace {
 using testing::MakeTestCertificate;
 using testing::OpenSslSha1Hex;
 using testing::ReadTestData;
-using testing::TestCertificateSpec;
+using testing::TestCertificateOptions;
 
 // Taipei (UTC+8, no daylight saving since 1980) and Big5, as on the systems
 // the component serves.
@@ -138,10 +138,10 @@ TEST_F(CertificateInfoTest, KeyUsageIsTheFirstOctet) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bits);
-    TestCertificateSpec spec;
-    spec.issuerCommonName = "Another Issuer";
-    spec.keyUsage = c.bits;
-    const CertificateInfo info(MakeTestCertificate(spec));
+    TestCertificateOptions options;
+    options.issuerCommonName = "Another Issuer";
+    options.keyUsage = c.bits;
+    const CertificateInfo info(MakeTestCertificate(options));
     EXPECT_EQ(info.keyUsage(), c.expected);
     EXPECT_EQ(info.IsCaCertificate(), c.ca);
   }
@@ -151,30 +151,30 @@ TEST_F(CertificateInfoTest, NamesAreCutAtCharacterBoundaries) {
   // 60 characters of two bytes each in Big5: 49 fit in 99 bytes.
   std::string sixtyWang;
   for (int i = 0; i < 60; ++i) sixtyWang += "\xE7\x8E\x8B";  // 王
-  TestCertificateSpec spec;
-  spec.commonName = sixtyWang;
-  spec.unknownAttribute = std::string(600, 'o');
-  const CertificateInfo info(MakeTestCertificate(spec));
+  TestCertificateOptions options;
+  options.commonName = sixtyWang;
+  options.unknownAttribute = std::string(600, 'o');
+  const CertificateInfo info(MakeTestCertificate(options));
   EXPECT_EQ(Wide(info.subjectCommonName()), std::u16string(49, u'王'));
   EXPECT_EQ(info.subject(), "OID.1.2.3.4=" + std::string(499, 'o'));
 
   // 12 + 390 + 5 bytes before the common name leave 104: 52 characters.
-  spec.unknownAttribute = std::string(390, 'o');
-  EXPECT_EQ(CertificateInfo(MakeTestCertificate(spec)).subject().size(), 511u);
+  options.unknownAttribute = std::string(390, 'o');
+  EXPECT_EQ(CertificateInfo(MakeTestCertificate(options)).subject().size(), 511u);
   // One more leaves an odd 103: the 52nd character does not fit.
-  spec.unknownAttribute = std::string(391, 'o');
-  const std::string cut = CertificateInfo(MakeTestCertificate(spec)).subject();
+  options.unknownAttribute = std::string(391, 'o');
+  const std::string cut = CertificateInfo(MakeTestCertificate(options)).subject();
   EXPECT_EQ(cut.size(), 510u);
   EXPECT_EQ(Wide(cut), u"OID.1.2.3.4=" + std::u16string(391, u'o') + u", CN=" +
                            std::u16string(51, u'王'));
 }
 
 TEST_F(CertificateInfoTest, CommonNameFromTheAlternativeNameWhenTheSubjectIsEmpty) {
-  TestCertificateSpec spec;
-  spec.commonName = "";
-  spec.issuerCommonName = "Issuer";
-  spec.altDirectoryCommonName = "Directory Name";
-  const CertificateInfo info(MakeTestCertificate(spec));
+  TestCertificateOptions options;
+  options.commonName = "";
+  options.issuerCommonName = "Issuer";
+  options.altDirectoryCommonName = "Directory Name";
+  const CertificateInfo info(MakeTestCertificate(options));
   ASSERT_TRUE(info.valid());
   EXPECT_EQ(info.subject(), "");
   EXPECT_EQ(info.subjectCommonName(), "Directory Name");

@@ -19,7 +19,7 @@
 
 namespace quorvant::testing {
 
-struct TestCertificateSpec {
+struct TestCertificateOptions {
   // UTF-8 attribute values; an empty text leaves the attribute out.
   std::string commonName = "Test Certificate";
   std::string organization;
@@ -44,13 +44,13 @@ inline EVP_PKEY* TestKey() {
   return key;
 }
 
-inline std::vector<uint8_t> MakeTestCertificate(const TestCertificateSpec& spec) {
+inline std::vector<uint8_t> MakeTestCertificate(const TestCertificateOptions& options) {
   auto fail = [](const char* what) -> std::vector<uint8_t> {
     throw std::runtime_error(std::string("test certificate: ") + what);
   };
   std::unique_ptr<X509, decltype(&X509_free)> x509(X509_new(), &X509_free);
   if (!x509 || !X509_set_version(x509.get(), 2)) return fail("X509_new");
-  if (!ASN1_INTEGER_set_uint64(X509_get_serialNumber(x509.get()), spec.serial)) {
+  if (!ASN1_INTEGER_set_uint64(X509_get_serialNumber(x509.get()), options.serial)) {
     return fail("serial");
   }
   auto makeName = [](const std::string& cn, const std::string& o,
@@ -68,26 +68,26 @@ inline std::vector<uint8_t> MakeTestCertificate(const TestCertificateSpec& spec)
     return name;
   };
   std::unique_ptr<X509_NAME, decltype(&X509_NAME_free)> subject(
-      makeName(spec.commonName, spec.organization, spec.unknownAttribute), &X509_NAME_free);
+      makeName(options.commonName, options.organization, options.unknownAttribute), &X509_NAME_free);
   std::unique_ptr<X509_NAME, decltype(&X509_NAME_free)> issuer(
-      spec.issuerCommonName.empty() ? X509_NAME_dup(subject.get())
-                                    : makeName(spec.issuerCommonName, ""),
+      options.issuerCommonName.empty() ? X509_NAME_dup(subject.get())
+                                    : makeName(options.issuerCommonName, ""),
       &X509_NAME_free);
   if (!X509_set_subject_name(x509.get(), subject.get()) ||
       !X509_set_issuer_name(x509.get(), issuer.get()) ||
-      !ASN1_TIME_set(X509_getm_notBefore(x509.get()), spec.notBefore) ||
-      !ASN1_TIME_set(X509_getm_notAfter(x509.get()), spec.notAfter) ||
+      !ASN1_TIME_set(X509_getm_notBefore(x509.get()), options.notBefore) ||
+      !ASN1_TIME_set(X509_getm_notAfter(x509.get()), options.notAfter) ||
       !X509_set_pubkey(x509.get(), TestKey())) {
     return fail("fields");
   }
-  if (spec.keyUsage >= 0) {
+  if (options.keyUsage >= 0) {
     std::unique_ptr<ASN1_BIT_STRING, decltype(&ASN1_BIT_STRING_free)> bits(ASN1_BIT_STRING_new(),
                                                                           &ASN1_BIT_STRING_free);
     // OpenSSL's KU_* values: bit 7 of the first octet is digitalSignature
     // (named bit 0); 0x8000 is decipherOnly (named bit 8).
     for (int named = 0; named < 9; ++named) {
       const int mask = named < 8 ? (0x80 >> named) : 0x8000;
-      if ((spec.keyUsage & mask) && !ASN1_BIT_STRING_set_bit(bits.get(), named, 1)) {
+      if ((options.keyUsage & mask) && !ASN1_BIT_STRING_set_bit(bits.get(), named, 1)) {
         return fail("key usage");
       }
     }
@@ -95,11 +95,11 @@ inline std::vector<uint8_t> MakeTestCertificate(const TestCertificateSpec& spec)
       return fail("key usage extension");
     }
   }
-  if (!spec.altDirectoryCommonName.empty()) {
+  if (!options.altDirectoryCommonName.empty()) {
     GENERAL_NAMES* names = sk_GENERAL_NAME_new_null();
     GENERAL_NAME* name = GENERAL_NAME_new();
     name->type = GEN_DIRNAME;
-    name->d.directoryName = makeName(spec.altDirectoryCommonName, "Alt");
+    name->d.directoryName = makeName(options.altDirectoryCommonName, "Alt");
     sk_GENERAL_NAME_push(names, name);
     const int ok = X509_add1_ext_i2d(x509.get(), NID_subject_alt_name, names, 0,
                                      X509V3_ADD_DEFAULT);
@@ -116,10 +116,10 @@ inline std::vector<uint8_t> MakeTestCertificate(const TestCertificateSpec& spec)
 }
 
 inline std::vector<uint8_t> MakeTestCertificate(const std::string& commonName, uint64_t serial) {
-  TestCertificateSpec spec;
-  spec.commonName = commonName;
-  spec.serial = serial;
-  return MakeTestCertificate(spec);
+  TestCertificateOptions options;
+  options.commonName = commonName;
+  options.serial = serial;
+  return MakeTestCertificate(options);
 }
 
 // A file of tests/certs/data.

@@ -234,7 +234,7 @@ TEST_F(DialogModelTest, ExportDialogNeverLocksAndLeavesTheConfirmationUnlimited)
   EXPECT_EQ(m.edit(PasswordField::kConfirmation).text, "");
   EXPECT_EQ(m.edit(PasswordField::kConfirmation).limit, kUnlimitedEdit);
   EXPECT_FALSE(m.okEnabled());
-  EXPECT_EQ(m.picker().kind, PickerSpec::kFolder);
+  EXPECT_EQ(m.picker().kind, PickerSetup::kFolder);
   EXPECT_EQ(m.picker().title, B(u"選擇憑證檔案儲存路徑 :"));
 
   // A longer password is cut at the maximum, its longer confirmation is
@@ -349,7 +349,7 @@ TEST_F(DialogModelTest, CaptionsAndTheTitleOverride) {
   EXPECT_EQ(CertificateListModel({}, &fs).caption(), B(u"選擇憑證匯出至憑證交換檔"));
   EXPECT_EQ(ExportPasswordModel().caption(), B(u"執行憑證匯出"));
   EXPECT_EQ(SignConfirmationModel({}).caption(), B(u"執行簽章(Sign with this Certificate)"));
-  PickerSpec pfx = FileDialogModel(Request(DialogId::kPfxFile, "", "", ""), &fs).picker();
+  PickerSetup pfx = FileDialogModel(Request(DialogId::kPfxFile, "", "", ""), &fs).picker();
   EXPECT_EQ(pfx.title, B(u"選擇憑證檔案"));
   EXPECT_EQ(pfx.filters.size(), 2u);
 }

@@ -24,7 +24,7 @@ using testing::FakeServices;
 using testing::MakeTestCertificate;
 using testing::OpenSslSha1Hex;
 using testing::ReadTestData;
-using testing::TestCertificateSpec;
+using testing::TestCertificateOptions;
 using Der = std::vector<uint8_t>;
 
 std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
@@ -69,24 +69,24 @@ class CertOperationsTest : public ::testing::Test {
   std::optional<std::string> savedTz_;
 };
 
-Der Spec(const std::string& cn, uint64_t serial, int keyUsage = -1) {
-  TestCertificateSpec spec;
-  spec.commonName = cn;
-  spec.issuerCommonName = "Issuer " + cn;
-  spec.serial = serial;
-  spec.keyUsage = keyUsage;
-  return MakeTestCertificate(spec);
+Der Leaf(const std::string& cn, uint64_t serial, int keyUsage = -1) {
+  TestCertificateOptions options;
+  options.commonName = cn;
+  options.issuerCommonName = "Issuer " + cn;
+  options.serial = serial;
+  options.keyUsage = keyUsage;
+  return MakeTestCertificate(options);
 }
 
 TEST_F(CertOperationsTest, ListsEveryCertificateOfThePersonalStoreInOrder) {
-  const Der a = Spec("Alice", 0x8F12), b = ReadTestData("chinese_bmp.der"), c = Spec("Carol", 7);
+  const Der a = Leaf("Alice", 0x8F12), b = ReadTestData("chinese_bmp.der"), c = Leaf("Carol", 7);
   add(a);
   add(b);
   add(c);
   // Another store is not listed.
   CertStore ca;
   ASSERT_EQ(fakes_.stores->openSystemStore("CA", &ca), 0u);
-  ASSERT_EQ(ca.addEncoded(Spec("Authority", 9), AddDisposition::kAlways), 0u);
+  ASSERT_EQ(ca.addEncoded(Leaf("Authority", 9), AddDisposition::kAlways), 0u);
 
   ASSERT_EQ(engine_->GetIECertCount(), 3);
   EXPECT_EQ(engine_->GetErrorCode(), 0);
@@ -104,7 +104,7 @@ TEST_F(CertOperationsTest, ListsEveryCertificateOfThePersonalStoreInOrder) {
 }
 
 TEST_F(CertOperationsTest, IndexesOutsideTheListGiveEmptyTextAndKeepTheCodes) {
-  add(Spec("Alice", 1));
+  add(Leaf("Alice", 1));
   leaveCodes();
   ASSERT_EQ(engine_->GetIECertCount(), 1);
   EXPECT_EQ(engine_->DeleteIECert(2), 5010);
@@ -123,9 +123,9 @@ TEST_F(CertOperationsTest, IndexesOutsideTheListGiveEmptyTextAndKeepTheCodes) {
 }
 
 TEST_F(CertOperationsTest, TheListIsASnapshot) {
-  add(Spec("Alice", 1));
+  add(Leaf("Alice", 1));
   ASSERT_EQ(engine_->GetIECertCount(), 1);
-  add(Spec("Bob", 2));
+  add(Leaf("Bob", 2));
   EXPECT_EQ(engine_->GetIECertSubject(2), u"");
   // Deleted from the store behind the list's back: the entry still reads.
   std::vector<CertContext> all;
@@ -140,7 +140,7 @@ TEST_F(CertOperationsTest, TheListIsASnapshot) {
 }
 
 TEST_F(CertOperationsTest, DeleteRemovesTheFirstEqualCertificateAndEmptiesTheList) {
-  const Der a = Spec("Alice", 1), b = Spec("Bob", 2), c = Spec("Carol", 3);
+  const Der a = Leaf("Alice", 1), b = Leaf("Bob", 2), c = Leaf("Carol", 3);
   for (const Der* der : {&a, &b, &c, &b}) add(*der);
   ASSERT_EQ(engine_->GetIECertCount(), 4);
   // Entry 4 is the second copy of Bob; the first copy goes.
@@ -158,8 +158,8 @@ TEST_F(CertOperationsTest, DeleteRemovesTheFirstEqualCertificateAndEmptiesTheLis
 }
 
 TEST_F(CertOperationsTest, ADeletionInAnotherProcessIsSeenAtTheNextCount) {
-  add(Spec("Alice", 1));
-  add(Spec("Bob", 2));
+  add(Leaf("Alice", 1));
+  add(Leaf("Bob", 2));
   ASSERT_EQ(engine_->GetIECertCount(), 2);
   const pid_t child = ::fork();
   if (child == 0) {
@@ -180,7 +180,7 @@ TEST_F(CertOperationsTest, ADeletionInAnotherProcessIsSeenAtTheNextCount) {
 }
 
 TEST_F(CertOperationsTest, ProtectedModeRefusesTheStoreOperations) {
-  add(Spec("Alice", 1));
+  add(Leaf("Alice", 1));
   ASSERT_EQ(engine_->GetIECertCount(), 1);
   fakes_.protectedMode->on = true;
   auto engine = fakes_.makeEngine();

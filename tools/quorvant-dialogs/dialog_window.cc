@@ -556,10 +556,10 @@ void BuildSignConfirmation(DialogWindow* w) {
   gtk_container_add(GTK_CONTAINER(w->window), body);
 }
 
-GtkWidget* NewChooser(const PickerSpec& spec, GtkWindow* parent) {
-  const bool folder = spec.kind == PickerSpec::kFolder;
+GtkWidget* NewChooser(const PickerSetup& setup, GtkWindow* parent) {
+  const bool folder = setup.kind == PickerSetup::kFolder;
   GtkWidget* chooser = GTK_WIDGET(g_object_new(
-      GTK_TYPE_FILE_CHOOSER_DIALOG, "title", Utf8(spec.title).c_str(), "action",
+      GTK_TYPE_FILE_CHOOSER_DIALOG, "title", Utf8(setup.title).c_str(), "action",
       folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN,
       "use-header-bar", TRUE, nullptr));
   gtk_dialog_add_button(GTK_DIALOG(chooser), U8(text::kCancel).c_str(), GTK_RESPONSE_CANCEL);
@@ -570,7 +570,7 @@ GtkWidget* NewChooser(const PickerSpec& spec, GtkWindow* parent) {
   gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER);
   gtk_window_set_default_size(GTK_WINDOW(chooser), 760, 480);
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser), TRUE);
-  for (const FileFilter& f : spec.filters) {
+  for (const FileFilter& f : setup.filters) {
     GtkFileFilter* filter = gtk_file_filter_new();
     gtk_file_filter_set_name(filter, Utf8(f.name).c_str());
     for (const std::string& pattern : f.patterns) {
@@ -578,9 +578,9 @@ GtkWidget* NewChooser(const PickerSpec& spec, GtkWindow* parent) {
     }
     gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), filter);
   }
-  if (!spec.initialFolder.empty()) {
+  if (!setup.initialFolder.empty()) {
     gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser),
-                                        OsPathFromNarrow(spec.initialFolder).c_str());
+                                        OsPathFromNarrow(setup.initialFolder).c_str());
   }
   return chooser;
 }

@@ -86,36 +86,12 @@ bool Enumerate(const CertStore& store, std::vector<CertContext>* out) {
   return true;
 }
 
-void PrintEntry(size_t number, const CertContext& context) {
-  const CertificateInfo info(context);
-  if (!info.valid()) {
-    std::printf("[%zu] (does not parse: %s)\n", number, ErrorText(info.parseError()).c_str());
-    return;
-  }
-  std::printf("[%zu] %s\n", number, Show(info.subject()).c_str());
-  std::printf("    Issuer:      %s\n", Show(info.issuer()).c_str());
-  std::printf("    Serial:      %s\n", info.serial().c_str());
-  std::printf("    Valid:       %s - %s\n", info.notBefore(TimeForm::kDateTime).c_str(),
-              info.notAfter(TimeForm::kDateTime).c_str());
-  std::printf("    Thumbprint:  %s\n", info.thumbprint().c_str());
-  KeyProviderInfo key;
-  if (context.keyProviderInfo(&key) == 0) {
-    std::printf("    Key:         %s in %s (type %u, key spec %u)\n",
-                Utf8FromWide(key.containerName).c_str(), Utf8FromWide(key.providerName).c_str(),
-                key.providerType, key.keySpec);
-  }
-  std::u16string friendly;
-  if (context.friendlyName(&friendly) == 0) {
-    std::printf("    Name:        %s\n", Utf8FromWide(friendly).c_str());
-  }
-}
-
 int List(const std::string& name) {
   CertStore store;
   std::vector<CertContext> all;
   if (!OpenStore(name, &store) || !Enumerate(store, &all)) return 1;
   std::printf("%s: %zu certificate%s\n", name.c_str(), all.size(), all.size() == 1 ? "" : "s");
-  for (size_t i = 0; i < all.size(); ++i) PrintEntry(i + 1, all[i]);
+  for (size_t i = 0; i < all.size(); ++i) PrintCertificateEntry(i + 1, all[i]);
   return 0;
 }
 
@@ -136,7 +112,7 @@ int Add(const std::string& name, const std::string& file) {
   for (size_t i = 0; i < all.size(); ++i) {
     if (all[i].sameElement(added)) {
       std::printf("%s: added as %zu\n", name.c_str(), i + 1);
-      PrintEntry(i + 1, all[i]);
+      PrintCertificateEntry(i + 1, all[i]);
     }
   }
   return 0;
@@ -164,6 +140,30 @@ int Delete(const std::string& name, const std::string& numberText) {
 }
 
 }  // namespace
+
+void PrintCertificateEntry(size_t number, const CertContext& context) {
+  const CertificateInfo info(context);
+  if (!info.valid()) {
+    std::printf("[%zu] (does not parse: %s)\n", number, ErrorText(info.parseError()).c_str());
+    return;
+  }
+  std::printf("[%zu] %s\n", number, Show(info.subject()).c_str());
+  std::printf("    Issuer:      %s\n", Show(info.issuer()).c_str());
+  std::printf("    Serial:      %s\n", info.serial().c_str());
+  std::printf("    Valid:       %s - %s\n", info.notBefore(TimeForm::kDateTime).c_str(),
+              info.notAfter(TimeForm::kDateTime).c_str());
+  std::printf("    Thumbprint:  %s\n", info.thumbprint().c_str());
+  KeyProviderInfo key;
+  if (context.keyProviderInfo(&key) == 0) {
+    std::printf("    Key:         %s in %s (type %u, key spec %u)\n",
+                Utf8FromWide(key.containerName).c_str(), Utf8FromWide(key.providerName).c_str(),
+                key.providerType, key.keySpec);
+  }
+  std::u16string friendly;
+  if (context.friendlyName(&friendly) == 0) {
+    std::printf("    Name:        %s\n", Utf8FromWide(friendly).c_str());
+  }
+}
 
 int StoreCommand(const std::vector<std::string>& args) {
   if (args.empty()) return Usage();

@@ -17,9 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/cert_store.h"
+
 namespace quorvant::cli {
 
 int StoreCommand(const std::vector<std::string>& args);
+// One certificate as `store list` shows it: "[number] subject" and its fields.
+void PrintCertificateEntry(size_t number, const CertContext& context);
 int CertCommand(const std::vector<std::string>& args);
 
 }  // namespace quorvant::cli
