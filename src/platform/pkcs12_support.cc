@@ -1,0 +1,189 @@
+#include "platform/pkcs12_support.h"
+
+#include <openssl/core_names.h>
+#include <openssl/provider.h>
+
+#include <climits>
+#include <new>
+
+#include "host/win32_errors.h"
+#include "platform/pkcs12.h"
+#include "platform/rsa_key.h"
+
+namespace quorvant::pkcs12_detail {
+namespace {
+
+struct LibCtxDeleter {
+  void operator()(OSSL_LIB_CTX* p) const { OSSL_LIB_CTX_free(p); }
+};
+struct ProviderDeleter {
+  void operator()(OSSL_PROVIDER* p) const { OSSL_PROVIDER_unload(p); }
+};
+
+// Members are released in reverse order: providers, then the context.
+class Library {
+ public:
+  Library() {
+    ctx_.reset(OSSL_LIB_CTX_new());
+    if (!ctx_) return;
+    default_.reset(OSSL_PROVIDER_load(ctx_.get(), "default"));
+    // Optional: without it only files using RC2 or single DES fail, with
+    // CRYPT_E_UNKNOWN_ALGO.
+    legacy_.reset(OSSL_PROVIDER_load(ctx_.get(), "legacy"));
+    if (!default_) {
+      legacy_.reset();
+      ctx_.reset();
+    }
+    ERR_clear_error();
+  }
+  OSSL_LIB_CTX* get() const { return ctx_.get(); }
+
+ private:
+  std::unique_ptr<OSSL_LIB_CTX, LibCtxDeleter> ctx_;
+  std::unique_ptr<OSSL_PROVIDER, ProviderDeleter> default_;
+  std::unique_ptr<OSSL_PROVIDER, ProviderDeleter> legacy_;
+};
+
+struct Pbe2ParamDeleter {
+  void operator()(PBE2PARAM* p) const { PBE2PARAM_free(p); }
+};
+struct Pbkdf2ParamDeleter {
+  void operator()(PBKDF2PARAM* p) const { PBKDF2PARAM_free(p); }
+};
+struct PbeParamDeleter {
+  void operator()(PBEPARAM* p) const { PBEPARAM_free(p); }
+};
+
+template <typename T, typename Deleter>
+std::unique_ptr<T, Deleter> UnpackSequence(const ASN1_ITEM* item, const ASN1_TYPE* type) {
+  if (type == nullptr || type->type != V_ASN1_SEQUENCE) return nullptr;
+  return std::unique_ptr<T, Deleter>(static_cast<T*>(ASN1_TYPE_unpack_sequence(item, type)));
+}
+
+BnPtr RsaNumber(const EVP_PKEY* key, const char* name) {
+  BIGNUM* number = nullptr;
+  if (EVP_PKEY_get_bn_param(key, name, &number) != 1) return nullptr;
+  return BnPtr(number);
+}
+
+bool CipherAvailable(int nid) {
+  if (nid == NID_undef) return false;
+  EvpCipherPtr cipher(EVP_CIPHER_fetch(LibraryContext(), OBJ_nid2sn(nid), nullptr));
+  return cipher != nullptr;
+}
+
+bool DigestAvailable(int nid) {
+  if (nid == NID_undef) return false;
+  EvpMdPtr md(EVP_MD_fetch(LibraryContext(), OBJ_nid2sn(nid), nullptr));
+  return md != nullptr;
+}
+
+// PBES2 (RFC 8018, 6.2) with PBKDF2 (5.2): scrypt and other derivations
+// are refused, as no tool we read writes them into PKCS #12 files.
+uint32_t CheckPbes2(const ASN1_TYPE* parameter) {
+  auto params = UnpackSequence<PBE2PARAM, Pbe2ParamDeleter>(ASN1_ITEM_rptr(PBE2PARAM), parameter);
+  if (!params || params->keyfunc == nullptr || params->encryption == nullptr) {
+    return win32::kCryptEBadEncode;
+  }
+  if (OBJ_obj2nid(params->keyfunc->algorithm) != NID_id_pbkdf2) return win32::kCryptEUnknownAlgo;
+  auto kdf = UnpackSequence<PBKDF2PARAM, Pbkdf2ParamDeleter>(ASN1_ITEM_rptr(PBKDF2PARAM),
+                                                             params->keyfunc->parameter);
+  if (!kdf || kdf->iter == nullptr) return win32::kCryptEBadEncode;
+  if (!IterationCountAllowed(kdf->iter)) return win32::kCryptEUnknownAlgo;
+  if (kdf->prf != nullptr) {
+    int digestNid = NID_undef;
+    if (!EVP_PBE_find_ex(EVP_PBE_TYPE_PRF, OBJ_obj2nid(kdf->prf->algorithm), nullptr, &digestNid,
+                         nullptr, nullptr) ||
+        !DigestAvailable(digestNid)) {
+      return win32::kCryptEUnknownAlgo;
+    }
+  }
+  return CipherAvailable(OBJ_obj2nid(params->encryption->algorithm)) ? 0
+                                                                     : win32::kCryptEUnknownAlgo;
+}
+
+}  // namespace
+
+OSSL_LIB_CTX* LibraryContext() {
+  static const Library library;
+  return library.get();
+}
+
+uint32_t PfxPassword::assign(const char16_t* password) {
+  utf8_.clear();
+  absent_ = password == nullptr;
+  if (absent_) return 0;
+  const std::u16string_view wide(password);
+  if (wide.size() > INT32_MAX / 3 - 1) return win32::kEOutofmemory;
+  // Every UTF-16 code unit takes at most three bytes of UTF-8 (a pair
+  // takes four for its two units).
+  ByteBuffer buffer;
+  if (!wide.empty() && !buffer.allocate(static_cast<int32_t>(wide.size() * 3))) {
+    return win32::kEOutofmemory;
+  }
+  int32_t length = 0;
+  uint8_t* out = buffer.data();
+  for (size_t i = 0; i < wide.size(); ++i) {
+    uint32_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // an unpaired surrogate, as Utf8FromWide writes it
+    }
+    if (c < 0x80) {
+      out[length++] = static_cast<uint8_t>(c);
+    } else if (c < 0x800) {
+      out[length++] = static_cast<uint8_t>(0xC0 | (c >> 6));
+      out[length++] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out[length++] = static_cast<uint8_t>(0xE0 | (c >> 12));
+      out[length++] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+      out[length++] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    } else {
+      out[length++] = static_cast<uint8_t>(0xF0 | (c >> 18));
+      out[length++] = static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F));
+      out[length++] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+      out[length++] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    }
+  }
+  if (length > 0 && !utf8_.append(buffer.data(), length)) return win32::kEOutofmemory;
+  return 0;
+}
+
+bool SameRsaPublicKey(const EVP_PKEY* a, const EVP_PKEY* b) {
+  if (a == nullptr || b == nullptr) return false;
+  BnPtr na = RsaNumber(a, OSSL_PKEY_PARAM_RSA_N);
+  BnPtr nb = RsaNumber(b, OSSL_PKEY_PARAM_RSA_N);
+  BnPtr ea = RsaNumber(a, OSSL_PKEY_PARAM_RSA_E);
+  BnPtr eb = RsaNumber(b, OSSL_PKEY_PARAM_RSA_E);
+  return na && nb && ea && eb && BN_cmp(na.get(), nb.get()) == 0 && BN_cmp(ea.get(), eb.get()) == 0;
+}
+
+bool IterationCountAllowed(const ASN1_INTEGER* iterations) {
+  if (iterations == nullptr) return true;
+  const long count = ASN1_INTEGER_get(iterations);
+  return count >= 1 && count <= static_cast<long>(kPfxMaxIterations);
+}
+
+uint32_t CheckPbeAlgorithm(const X509_ALGOR* algorithm) {
+  if (algorithm == nullptr || algorithm->algorithm == nullptr) return win32::kCryptEBadEncode;
+  const int nid = OBJ_obj2nid(algorithm->algorithm);
+  if (nid == NID_pbes2) return CheckPbes2(algorithm->parameter);
+  // The PKCS #12 schemes (RFC 7292, Appendix C) and PBES1 (RFC 8018, 6.1).
+  int cipherNid = -1;
+  int digestNid = -1;
+  if (!EVP_PBE_find(EVP_PBE_TYPE_OUTER, nid, &cipherNid, &digestNid, nullptr)) {
+    return win32::kCryptEUnknownAlgo;
+  }
+  auto params =
+      UnpackSequence<PBEPARAM, PbeParamDeleter>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
+  if (!params) return win32::kCryptEBadEncode;
+  if (!IterationCountAllowed(params->iter)) return win32::kCryptEUnknownAlgo;
+  if (cipherNid == -1 || !CipherAvailable(cipherNid)) return win32::kCryptEUnknownAlgo;
+  if (digestNid != -1 && !DigestAvailable(digestNid)) return win32::kCryptEUnknownAlgo;
+  return 0;
+}
+
+}  // namespace quorvant::pkcs12_detail
