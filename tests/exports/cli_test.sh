@@ -61,6 +61,26 @@ expect "store delete beyond" "quorvant: MY holds 0 certificates" 1 -- "$q" store
 expect "calls share one engine" $'\nresult: 5005 錯誤的參數(5005)\n\n5005\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" call Hash "" 0 --then GetErrorCode
 expect "a failing last call sets the status" $'0\nresult: 0 成功(0)\n\n\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" call GetErrorCode --then Hash "" 0
 
+# PFX files and the certificate filter.
+pfx=$(mktemp -d)
+bash "$(dirname "$0")/../pfx/data/make_pfx_files.sh" "$pfx" >/dev/null
+expect "pfx info" "    Private key: yes" 0 -- sh -c "\"$q\" pfx info \"$pfx/default.pfx\" secret | grep 'Private key'"
+expect "pfx info result" "result: 0 成功(0)" 0 -- sh -c "\"$q\" pfx info \"$pfx/nopass.pfx\" | tail -n 1"
+expect "pfx wrong password" $'result: 5208 PKCS12 密碼錯誤(5208)\nsystem error: 0x00000056 The specified network password is not correct.' 1 -- "$q" pfx info "$pfx/default.pfx" wrong
+expect "pfx not a pfx" "result: 5207 PKCS12檔案格式錯誤(5207)" 0 -- sh -c "\"$q\" pfx info \"$pfx/notes.pfx\" | head -n 1"
+expect "pfx empty file" "result: 5401 憑證交換檔讀取失敗(5401)" 0 -- sh -c "\"$q\" pfx info \"$pfx/zero.pfx\" | head -n 1"
+"$q" store add MY "$pfx/cert.pem" >/dev/null
+expect "filter finds nothing in MY" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter 'S_CN=Nobody' | head -n 1"
+expect "filter skips a self-signed (authority) certificate" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter '' | head -n 1"
+expect "filter usage" "usage: quorvant pfx info FILE [PASSWORD]" 0 -- sh -c "\"$q\" filter x --flags 2>&1 | head -n 1"
+bash "$(dirname "$0")/../pfx/data/make_filter_certs.sh" "$pfx/leaves" >/dev/null
+"$q" store add MY "$pfx/leaves/alice.der" >/dev/null
+"$q" store add MY "$pfx/leaves/wang.der" >/dev/null
+expect "filter selects" $'O=Bank, CN=Alice\nC=TW, O=Example Bank, OU=Retail, CN=Alice Wang\nresult: 0 成功(0)' 0 -- sh -c "\"$q\" filter 'S_CN=lic' --flags 8 | sed 's/^[0-9A-F]\{40\} //'"
+expect "filter by usage" "result: 5017 憑證用途(加解密,簽驗章)不合適(5017)" 0 -- sh -c "\"$q\" filter '' --key-usage 0x20 | tail -n 2 | head -n 1"
+for _ in 1 2 3; do "$q" store delete MY 1 >/dev/null; done
+rm -rf "$pfx"
+
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
 if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&

@@ -9,6 +9,9 @@
 //   quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT
 //   quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE
 //   quorvant reg query|add|delete KEY [options]   the registry store
+//   quorvant store ..., quorvant cert FILE        the certificate stores
+//   quorvant pfx info FILE [PASSWORD]             a PKCS #12 file's certificates
+//   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
 #include <algorithm>
@@ -20,6 +23,7 @@
 #include "QuorvantATL.h"
 #include "engine/error_messages.h"
 #include "export_calls.h"
+#include "pfx_command.h"
 #include "reg_command.h"
 #include "store_command.h"
 
@@ -162,6 +166,8 @@ int main(int argc, char** argv) {
   if (command == "hash") return HashText(args);
   if (command == "hash-file") return HashFileCommand(args);
   if (command == "reg") return RegCommand(args);
+  if (command == "pfx") return PfxCommand(args);
+  if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);
   if (command == "cert") return CertCommand(args);
   return Usage();

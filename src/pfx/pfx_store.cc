@@ -1,0 +1,107 @@
+#include "pfx/pfx_store.h"
+
+#include <string.h>  // explicit_bzero
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "encoding/byte_buffer.h"
+#include "encoding/code_page.h"
+#include "engine/result_codes.h"
+#include "host/win32_errors.h"
+#include "pfx/pfx_files.h"
+#include "platform/crypto_provider.h"
+#include "platform/crypto_provider_constants.h"
+#include "platform/pkcs12.h"
+
+namespace quorvant {
+namespace {
+
+constexpr int32_t kImportExportable = 0x1;      // CRYPT_EXPORTABLE
+constexpr int32_t kImportUserProtected = 0x2;   // CRYPT_USER_PROTECTED
+
+// The caller's password as the wide string the platform takes, wiped when
+// it goes.
+class WidePassword {
+ public:
+  explicit WidePassword(std::string_view narrow) { (void)WideFromNarrow(narrow, &text_); }
+  ~WidePassword() {
+    if (!text_.empty()) explicit_bzero(text_.data(), text_.size() * sizeof(char16_t));
+  }
+  const char16_t* get() const { return text_.c_str(); }
+  bool empty() const { return text_.empty(); }
+
+ private:
+  std::u16string text_;
+};
+
+}  // namespace
+
+PfxStore::PfxStore(std::shared_ptr<PlatformDatabase> db) : db_(std::move(db)) {}
+
+PfxStore::~PfxStore() { close(); }
+
+int32_t PfxStore::open(std::string_view path, std::string_view password, int32_t flags) {
+  lastError_ = 0;
+  if (isOpen()) close();
+  if (path.empty()) return rc::kBadArgument;
+
+  const WidePassword widePassword(password);
+  ByteBuffer blob;
+  if (!ReadWholeFile(path, &blob, &lastError_)) return rc::kPfxFileUnreadable;
+  if (!PfxIsPfxBlob(blob.bytes())) {
+    lastError_ = win32::kCryptEBadEncode;
+    return rc::kBadPkcs12;
+  }
+  // A file saved with no password at all opens when the caller gives an
+  // empty one: the platform's NULL password is tried second.
+  const char16_t* importPassword = widePassword.get();
+  uint32_t error = 0;
+  if (!PfxVerifyPassword(blob.bytes(), importPassword, 0, &error)) {
+    uint32_t nullError = 0;
+    if (!widePassword.empty() || !PfxVerifyPassword(blob.bytes(), nullptr, 0, &nullError)) {
+      lastError_ = error;
+      return rc::kPkcs12WrongPassword;
+    }
+    importPassword = nullptr;
+  }
+  const uint32_t importFlags = ((flags & kImportExportable) ? kCryptExportable : 0u) |
+                               ((flags & kImportUserProtected) ? kCryptUserProtected : 0u);
+  CertStore imported;
+  if (uint32_t importError =
+          PfxImportCertStore(blob.bytes(), importPassword, importFlags, db_, &imported)) {
+    lastError_ = importError;
+    return rc::kPkcs12WrongPassword;
+  }
+  store_ = std::move(imported);
+  return rc::kSuccess;
+}
+
+void PfxStore::close() {
+  if (isOpen() && removeKeysOnClose_) {
+    std::vector<CertContext> certificates;
+    if (uint32_t error = store_.enumerate(&certificates)) lastError_ = error;
+    for (const CertContext& certificate : certificates) {
+      KeyProviderInfo info;
+      std::unique_ptr<ProviderContext> context;
+      uint32_t keySpec = 0;
+      if (certificate.keyProviderInfo(&info) != 0) continue;  // no key: nothing to delete
+      if (uint32_t error = AcquireCertificatePrivateKey(info, 0, &context, &keySpec, db_)) {
+        lastError_ = error;
+        continue;
+      }
+      context.reset();
+      std::unique_ptr<ProviderContext> deleted;
+      if (uint32_t error = ProviderContext::Acquire(
+              ToNarrow(info.containerName), ToNarrow(info.providerName), info.providerType,
+              kCryptDeletekeyset, &deleted, db_)) {
+        lastError_ = error;
+      }
+    }
+  }
+  store_ = CertStore();
+  lastError_ = 0;
+}
+
+}  // namespace quorvant
