@@ -63,6 +63,19 @@ step call GetIECertCount --then GetIECertSubject 1 --then GetIECertFinger 1 \
 step store list MY
 step store delete MY 1
 
+echo; echo "== PKCS #12 files and the certificate filter"
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -name demo \
+  -out "$work/demo.pfx" -passout pass:demo-secret
+step pfx info "$work/demo.pfx" demo-secret
+step pfx info "$work/demo.pfx" wrong-password
+bash tests/pfx/data/make_filter_certs.sh "$work/leaves" >/dev/null
+for leaf in alice bob wang; do "$q" store add MY "$work/leaves/$leaf.der" >/dev/null; done
+step filter 'S_O=%Bank' --flags 0x08
+step filter 'S_CN=Alice,S_O=Bank//S_CN=Bob'
+step filter '' --key-usage 0x20
+step filter '' --flags 0x42
+for _ in alice bob wang; do "$q" store delete MY 1 >/dev/null; done
+
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'
 "$q" errors | head -5
