@@ -70,6 +70,7 @@
 
 #include <pthread.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -84,6 +85,13 @@
 
 namespace quorvant {
 namespace {
+
+// An integer value as the store keeps it: 4 bytes, little-endian.
+std::array<uint8_t, 4> IntValueBytes(int32_t value) {
+  const auto v = static_cast<uint32_t>(value);
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
 
 constexpr uint32_t kLockMagic = 0x4B4C5651;  // "QVLK"
 constexpr size_t kMaxKeyChars = 39;
@@ -361,10 +369,8 @@ bool cSharedMemory::SetValue(std::string_view key, const void* bytes, uint32_t l
 }
 
 bool cSharedMemory::SetIntValue(std::string_view key, int32_t value) {
-  const auto v = static_cast<uint32_t>(value);
-  const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                            static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-  return SetValue(key, bytes, sizeof(bytes));
+  const std::array<uint8_t, 4> bytes = IntValueBytes(value);
+  return SetValue(key, bytes.data(), bytes.size());
 }
 
 bool cSharedMemory::AddValue(std::string_view key, uint32_t length, const void* bytes) {
@@ -389,10 +395,8 @@ bool cSharedMemory::AddValue(std::string_view key, uint32_t length, const void* 
 }
 
 bool cSharedMemory::AddIntValue(std::string_view key, int32_t value) {
-  const auto v = static_cast<uint32_t>(value);
-  const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                            static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-  return AddValue(key, sizeof(bytes), bytes);
+  const std::array<uint8_t, 4> bytes = IntValueBytes(value);
+  return AddValue(key, bytes.size(), bytes.data());
 }
 
 bool cSharedMemory::DeleteValue(std::string_view key) {
