@@ -1,5 +1,5 @@
 // The PFX test and password verification over arbitrary bytes, with the
-// password the seed files were made with ("fuzz"), the empty password and
+// password the corpus files were made with ("fuzz"), the empty password and
 // the NULL password: never a crash, and the two answers agree. No import:
 // that would create key containers in the user's database.
 //
