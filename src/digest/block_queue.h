@@ -1,6 +1,6 @@
-// Shared plumbing of the Merkle-Damgard digests (MD5, SHA-1, SHA-2): byte
-// order helpers, the partial-block buffer between update() calls, and the
-// final padding with the message length.
+// Shared plumbing of the Merkle-Damgard digests (MD5, SHA-1, SHA-2): the
+// partial-block buffer between update() calls and the final padding with
+// the message length.
 #ifndef QUORVANT_DIGEST_BLOCK_QUEUE_H_
 #define QUORVANT_DIGEST_BLOCK_QUEUE_H_
 
@@ -9,48 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "encoding/byte_order.h"
+
 namespace quorvant::digest_internal {
-
-inline uint32_t loadBe32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
-  return v;
-}
-
-inline uint64_t loadBe64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  return v;
-}
-
-inline uint32_t loadLe32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  return v;
-}
-
-inline void storeBe32(uint8_t* p, uint32_t v) {
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
-  std::memcpy(p, &v, 4);
-}
-
-inline void storeBe64(uint8_t* p, uint64_t v) {
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  std::memcpy(p, &v, 8);
-}
-
-inline void storeLe32(uint8_t* p, uint32_t v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  std::memcpy(p, &v, 4);
-}
-
-inline void storeLe64(uint8_t* p, uint64_t v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  std::memcpy(p, &v, 8);
-}
 
 // Holds the tail of the message that does not yet fill a block and counts
 // the bytes seen. Whole blocks go to the compression function straight from
@@ -113,10 +74,10 @@ class BlockQueue {
     std::memset(buffer_ + fill_, 0, kBlockSize - fill_);
     uint8_t* tail = buffer_ + kBlockSize - 8;
     if constexpr (kBigEndian) {
-      storeBe64(tail, bitsLo);
-      if constexpr (kLengthBytes == 16) storeBe64(tail - 8, bitsHi);
+      StoreBe64(tail, bitsLo);
+      if constexpr (kLengthBytes == 16) StoreBe64(tail - 8, bitsHi);
     } else {
-      storeLe64(tail, bitsLo);
+      StoreLe64(tail, bitsLo);
       static_assert(kLengthBytes == 8, "little-endian length is MD5's 64 bits");
     }
     compress(buffer_, 1);

@@ -9,12 +9,11 @@
 #include <limits>
 
 #include "digest/block_queue.h"
+#include "encoding/byte_order.h"
 
 namespace quorvant {
 namespace {
 
-using digest_internal::loadBe32;
-using digest_internal::storeBe32;
 
 // ---------------------------------------------------------------------------
 // FIPS 46-3 tables, bits numbered from 1 at the most significant end.
@@ -148,7 +147,7 @@ inline uint32_t rotl28(uint32_t x, int n) { return ((x << n) | (x >> (28 - n))) 
 // Writes the 16 round keys (k0, k1 pairs) of an 8-byte key, in encryption
 // order or reversed for decryption.
 void keySchedule(const uint8_t* key, bool decrypt, uint32_t* out) {
-  const uint64_t k = (uint64_t{loadBe32(key)} << 32) | loadBe32(key + 4);
+  const uint64_t k = (uint64_t{LoadBe32(key)} << 32) | LoadBe32(key + 4);
   uint32_t c = 0, d = 0;
   for (int i = 0; i < 28; ++i) {
     c = (c << 1) | static_cast<uint32_t>((k >> (64 - kPc1[i])) & 1);
@@ -248,7 +247,7 @@ void cbcEncrypt(const uint32_t (&ks)[3][32], const uint8_t* in, uint8_t* out, si
                 uint32_t& chainLeft, uint32_t& chainRight) {
   uint32_t cl = chainLeft, cr = chainRight;
   for (; blocks != 0; --blocks, in += 8, out += 8) {
-    uint32_t l = loadBe32(in), r = loadBe32(in + 4);
+    uint32_t l = LoadBe32(in), r = LoadBe32(in + 4);
     initialPermutation(l, r);
     l ^= cl;
     r ^= cr;
@@ -262,8 +261,8 @@ void cbcEncrypt(const uint32_t (&ks)[3][32], const uint8_t* in, uint8_t* out, si
     cr = l;
     uint32_t o0, o1;
     finalPermutation(l, r, o0, o1);
-    storeBe32(out, o0);
-    storeBe32(out + 4, o1);
+    StoreBe32(out, o0);
+    StoreBe32(out + 4, o1);
   }
   chainLeft = cl;
   chainRight = cr;
@@ -325,7 +324,7 @@ bool DesCipher::encrypt(const void* data, int32_t length) {
   std::memcpy(last, in + whole * 8, rest);
   std::memset(last + rest, static_cast<int>(8 - rest), 8 - rest);
 
-  uint32_t cl = loadBe32(iv_), cr = loadBe32(iv_ + 4);
+  uint32_t cl = LoadBe32(iv_), cr = LoadBe32(iv_ + 4);
   initialPermutation(cl, cr);
   if (triple) {
     cbcEncrypt<true>(schedules_, in, out, whole, cl, cr);

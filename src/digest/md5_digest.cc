@@ -28,7 +28,7 @@ void md5Compress(uint32_t* state, const uint8_t* blocks, size_t blockCount) {
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (; blockCount != 0; --blockCount, blocks += 64) {
     uint32_t x[16];
-    for (int i = 0; i < 16; ++i) x[i] = loadLe32(blocks + 4 * i);
+    for (int i = 0; i < 16; ++i) x[i] = LoadLe32(blocks + 4 * i);
     const uint32_t aa = a, bb = b, cc = c, dd = d;
 
     QV_MD5_STEP(QV_MD5_F, a, b, c, d, x[0], 0xd76aa478, 7);
@@ -139,7 +139,7 @@ bool Md5Digest::finish() {
     digest_internal::md5Compress(state_, blocks, n);
   });
   uint8_t out[kDigestLength];
-  for (int i = 0; i < 4; ++i) digest_internal::storeLe32(out + 4 * i, state_[i]);
+  for (int i = 0; i < 4; ++i) StoreLe32(out + 4 * i, state_[i]);
   return output_.append(out, kDigestLength);
 }
 

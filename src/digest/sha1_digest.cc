@@ -10,7 +10,7 @@ namespace digest_internal {
 #define QV_SHA1_PARITY(b, c, d) ((b) ^ (c) ^ (d))
 #define QV_SHA1_MAJ(b, c, d) (((b) & (c)) + ((d) & ((b) ^ (c))))
 
-#define QV_SHA1_LOAD(i) w[i] = loadBe32(blocks + 4 * (i))
+#define QV_SHA1_LOAD(i) w[i] = LoadBe32(blocks + 4 * (i))
 #define QV_SHA1_EXPAND(i)                                                   \
   w[(i) & 15] = std::rotl(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^          \
                               w[((i) + 2) & 15] ^ w[(i) & 15],              \
@@ -127,7 +127,7 @@ bool Sha1Digest::finish() {
   queue_.pad<8, true>(
       [this](const uint8_t* blocks, size_t n) { compress_(state_, blocks, n); });
   uint8_t out[kDigestLength];
-  for (int i = 0; i < 5; ++i) digest_internal::storeBe32(out + 4 * i, state_[i]);
+  for (int i = 0; i < 5; ++i) StoreBe32(out + 4 * i, state_[i]);
   return output_.append(out, kDigestLength);
 }
 

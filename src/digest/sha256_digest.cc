@@ -49,7 +49,7 @@ inline uint32_t smallSigma1(uint32_t x) {
   QV_SHA256_ROUND(c, d, e, f, g, h, a, b, j + 6, W(j + 6)); \
   QV_SHA256_ROUND(b, c, d, e, f, g, h, a, j + 7, W(j + 7))
 
-#define QV_SHA256_LOAD(i) (w[i] = loadBe32(blocks + 4 * (i)))
+#define QV_SHA256_LOAD(i) (w[i] = LoadBe32(blocks + 4 * (i)))
 #define QV_SHA256_EXPAND(i)                                             \
   (w[(i) & 15] += smallSigma1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + \
                   smallSigma0(w[((i) + 1) & 15]))
@@ -131,7 +131,7 @@ bool Sha256Digest::finish() {
   queue_.pad<8, true>(
       [this](const uint8_t* blocks, size_t n) { compress_(state_, blocks, n); });
   uint8_t out[kDigestLength];
-  for (int i = 0; i < 8; ++i) digest_internal::storeBe32(out + 4 * i, state_[i]);
+  for (int i = 0; i < 8; ++i) StoreBe32(out + 4 * i, state_[i]);
   return output_.append(out, kDigestLength);
 }
 

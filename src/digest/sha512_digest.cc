@@ -67,7 +67,7 @@ inline uint64_t smallSigma1(uint64_t x) {
   QV_SHA512_ROUND(c, d, e, f, g, h, a, b, j + 6, W(j + 6));   \
   QV_SHA512_ROUND(b, c, d, e, f, g, h, a, j + 7, W(j + 7))
 
-#define QV_SHA512_LOAD(i) (w[i] = loadBe64(blocks + 8 * (i)))
+#define QV_SHA512_LOAD(i) (w[i] = LoadBe64(blocks + 8 * (i)))
 #define QV_SHA512_EXPAND(i)                                             \
   (w[(i) & 15] += smallSigma1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + \
                   smallSigma0(w[((i) + 1) & 15]))
@@ -151,7 +151,7 @@ bool Sha512Digest::finish() {
   queue_.pad<16, true>(
       [this](const uint8_t* blocks, size_t n) { compress_(state_, blocks, n); });
   uint8_t out[kDigestLength];
-  for (int i = 0; i < 8; ++i) digest_internal::storeBe64(out + 8 * i, state_[i]);
+  for (int i = 0; i < 8; ++i) StoreBe64(out + 8 * i, state_[i]);
   return output_.append(out, kDigestLength);
 }
 

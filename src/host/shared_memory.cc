@@ -77,6 +77,7 @@
 #include <new>
 #include <thread>
 
+#include "encoding/byte_order.h"
 #include "encoding/code_page.h"
 #include "host/shared_memory_object.h"
 #include "host/shared_memory_table.h"
@@ -88,9 +89,9 @@ namespace {
 
 // An integer value as the store keeps it: 4 bytes, little-endian.
 std::array<uint8_t, 4> IntValueBytes(int32_t value) {
-  const auto v = static_cast<uint32_t>(value);
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
+  std::array<uint8_t, 4> bytes;
+  StoreLe32(bytes.data(), static_cast<uint32_t>(value));
+  return bytes;
 }
 
 constexpr uint32_t kLockMagic = 0x4B4C5651;  // "QVLK"
@@ -116,10 +117,6 @@ uint32_t InitMutex(pthread_mutex_t* mutex) {
   return rc == 0 ? 0 : Win32ErrorFromErrno(rc);
 }
 
-uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 std::string_view UpToZero(std::string_view text) {
   return text.substr(0, text.find('\0'));

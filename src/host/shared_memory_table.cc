@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "encoding/byte_order.h"
+
 namespace quorvant {
 namespace {
 
@@ -14,17 +16,7 @@ using win32::kErrorNotEnoughMemory;
 using win32::kErrorOutofmemory;
 using win32::kRpcSStringTooLong;
 
-uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
-void StoreLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // A key field equals `key` when its first key.size() units are the key's and
 // the next one is the terminator. A field without a terminator in its 40

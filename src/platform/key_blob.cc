@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 
+#include "encoding/byte_order.h"
 #include "host/win32_errors.h"
 #include "platform/crypto_provider_constants.h"
 
@@ -25,24 +26,14 @@ struct ParamDeleter {
 using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, ParamBldDeleter>;
 using ParamPtr = std::unique_ptr<OSSL_PARAM, ParamDeleter>;
 
-uint32_t ReadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
-void WriteLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 void WriteHeader(uint8_t* p, uint8_t type, uint32_t algId) {
   p[0] = type;
   p[1] = kCurBlobVersion;
   p[2] = 0;
   p[3] = 0;
-  WriteLe32(p + 4, algId);
+  StoreLe32(p + 4, algId);
 }
 
 bool IsRsaAlgorithm(uint32_t algId) { return algId == kCalgRsaKeyx || algId == kCalgRsaSign; }
@@ -102,8 +93,8 @@ uint32_t EncodeRsaBlob(const EVP_PKEY* key, uint8_t type, uint32_t algId, ByteBu
   if (!blob->allocate(static_cast<int32_t>(total))) return win32::kNteNoMemory;
   uint8_t* p = blob->data();
   WriteHeader(p, type, algId);
-  WriteLe32(p + 8, isPrivate ? kRsa2Magic : kRsa1Magic);
-  WriteLe32(p + 12, bits);
+  StoreLe32(p + 8, isPrivate ? kRsa2Magic : kRsa1Magic);
+  StoreLe32(p + 12, bits);
   uint8_t exponent[4] = {};
   BN_bn2lebinpad(e.get(), exponent, sizeof exponent);
   std::memcpy(p + 16, exponent, sizeof exponent);
@@ -151,7 +142,7 @@ bool ReadBlobHeader(std::span<const uint8_t> blob, BlobHeader* header) {
   header->type = blob[0];
   header->version = blob[1];
   header->reserved = static_cast<uint16_t>(blob[2] | blob[3] << 8);
-  header->algId = ReadLe32(blob.data() + 4);
+  header->algId = LoadLe32(blob.data() + 4);
   return true;
 }
 
@@ -174,8 +165,8 @@ uint32_t ParseRsaKeyBlob(std::span<const uint8_t> blob, EvpPkeyPtr* key, BlobHea
   const bool isPrivate = header->type == kPrivatekeyblob;
   if (blob.size() < kRsaBlobPrefixSize) return win32::kNteBadData;
   const uint8_t* p = blob.data();
-  const uint32_t bits = ReadLe32(p + 12);
-  if (ReadLe32(p + 8) != (isPrivate ? kRsa2Magic : kRsa1Magic) ||
+  const uint32_t bits = LoadLe32(p + 12);
+  if (LoadLe32(p + 8) != (isPrivate ? kRsa2Magic : kRsa1Magic) ||
       bits % (isPrivate ? 16 : 8) != 0 || bits < kRsaMinBits || bits > kRsaMaxBits) {
     return win32::kNteBadData;
   }
@@ -248,7 +239,7 @@ uint32_t EncodePlaintextKeyBlob(uint32_t algId, std::span<const uint8_t> key, By
   if (!blob->allocate(static_cast<int32_t>(12 + length))) return win32::kNteNoMemory;
   uint8_t* p = blob->data();
   WriteHeader(p, kPlaintextkeyblob, algId);
-  WriteLe32(p + 8, static_cast<uint32_t>(length));
+  StoreLe32(p + 8, static_cast<uint32_t>(length));
   std::memcpy(p + 12, key.data(), length);
   return 0;
 }
@@ -261,7 +252,7 @@ uint32_t ParsePlaintextKeyBlob(std::span<const uint8_t> blob, uint32_t* algId, B
   if (header.version != kCurBlobVersion) return win32::kNteBadVer;
   const size_t length = SymmetricKeyLength(header.algId);
   if (length == 0) return win32::kNteBadAlgid;
-  if (blob.size() < 12 || ReadLe32(blob.data() + 8) != length || blob.size() != 12 + length) {
+  if (blob.size() < 12 || LoadLe32(blob.data() + 8) != length || blob.size() != 12 + length) {
     return win32::kNteBadData;
   }
   if (!key->append(blob.data() + 12, static_cast<int32_t>(length))) return win32::kNteNoMemory;
