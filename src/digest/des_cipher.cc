@@ -14,7 +14,6 @@
 namespace quorvant {
 namespace {
 
-
 // ---------------------------------------------------------------------------
 // FIPS 46-3 tables, bits numbered from 1 at the most significant end.
 

@@ -1283,6 +1283,12 @@ std::string_view SystemMessageView(uint32_t code) noexcept {
   return text;
 }
 
+std::string_view SystemMessageLine(uint32_t code) noexcept {
+  std::string_view text = SystemMessageView(code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
 std::string SystemMessageText(uint32_t code) noexcept {
   try {
     return std::string(SystemMessageView(code));

@@ -37,6 +37,9 @@ std::string_view SystemMessageView(uint32_t code) noexcept;
 // the copy cannot be allocated.
 std::string SystemMessageText(uint32_t code) noexcept;
 
+// The text as one line for a person to read: without its closing line break.
+std::string_view SystemMessageLine(uint32_t code) noexcept;
+
 // The message of a capiErrorCode as the engine reports it, in the engine's
 // code page (950): 0 gives "成功(0)" (Big5 bytes A6 A8 A5 5C then "(0)");
 // any other code gives SystemMessageText(code) followed by "(0x%08X)", so an

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "QuorvantATL.h"
+#include "encoding/code_page.h"
 
 namespace quorvant::cli {
 namespace {
@@ -19,7 +20,7 @@ struct ArgTraits<const OLECHAR*> {
   using Storage = std::u16string;
   static constexpr const char* kName = "text";
   static bool parse(const std::string& in, Storage* out) {
-    *out = Utf16(in);
+    *out = WideFromUtf8(in);
     return true;
   }
   static const OLECHAR* pass(const Storage& s) { return s.c_str(); }
@@ -41,7 +42,7 @@ template <class R>
 void StoreResult(R result, CallOutcome* outcome) {
   if constexpr (std::is_same_v<R, BSTR>) {
     outcome->textResult = true;
-    outcome->text = result == nullptr ? std::string() : Utf8(result, SysStringLen(result));
+    outcome->text = result == nullptr ? std::string() : Utf8FromWide(std::u16string_view(result, SysStringLen(result)));
     SysFreeString(result);
   } else {
     outcome->value = result;
@@ -174,80 +175,6 @@ std::optional<int32_t> ParseInt32(std::string_view text) {
     return std::nullopt;
   }
   return static_cast<int32_t>(static_cast<uint32_t>(v));
-}
-
-std::string Utf8(const char16_t* text, size_t length) {
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::u16string Utf16(std::string_view utf8) {
-  std::u16string out;
-  size_t i = 0;
-  while (i < utf8.size()) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    uint32_t c = 0xFFFD;
-    size_t len = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      len = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-    }
-    if (len > 1) {
-      if (i + len > utf8.size()) {
-        len = 1;
-      } else {
-        c = b & (0x7F >> len);
-        for (size_t k = 1; k < len; ++k) {
-          const auto cont = static_cast<unsigned char>(utf8[i + k]);
-          if ((cont & 0xC0) != 0x80) {
-            c = 0xFFFD;
-            len = 1;
-            break;
-          }
-          c = (c << 6) | (cont & 0x3F);
-        }
-      }
-    }
-    i += len;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
 }
 
 }  // namespace quorvant::cli

@@ -31,8 +31,6 @@ std::optional<CallOutcome> CallExport(std::string_view name,
                                       const std::vector<std::string>& args,
                                       std::string* problem);
 
-std::string Utf8(const char16_t* text, size_t length);
-std::u16string Utf16(std::string_view utf8);
 // Parses a 32-bit integer: decimal (with sign) or 0x hex up to 0xFFFFFFFF.
 std::optional<int32_t> ParseInt32(std::string_view text);
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "QuorvantATL.h"
+#include "encoding/code_page.h"
 #include "engine/error_messages.h"
 #include "export_calls.h"
 #include "pfx_command.h"
@@ -33,7 +34,7 @@ namespace {
 constexpr int kExitUsage = 64;
 
 std::string TakeText(BSTR text) {
-  std::string out = text == nullptr ? std::string() : Utf8(text, SysStringLen(text));
+  std::string out = text == nullptr ? std::string() : Utf8FromWide(std::u16string_view(text, SysStringLen(text)));
   SysFreeString(text);
   return out;
 }
@@ -110,10 +111,10 @@ int Version() {
 
 int Errors() {
   for (const ErrorMessageEntry& entry : ErrorMessageTable()) {
-    std::printf("%d\t%s\n", entry.code, Utf8(entry.text.data(), entry.text.size()).c_str());
+    std::printf("%d\t%s\n", entry.code, Utf8FromWide(entry.text).c_str());
   }
   std::u16string_view fallback = DefaultErrorMessage();
-  std::printf("default\t%s\n", Utf8(fallback.data(), fallback.size()).c_str());
+  std::printf("default\t%s\n", Utf8FromWide(fallback).c_str());
   return 0;
 }
 
@@ -139,7 +140,7 @@ std::optional<std::pair<int32_t, std::string>> HashArguments(const std::vector<s
 int HashText(const std::vector<std::string>& args) {
   auto parsed = HashArguments(args, true);
   if (!parsed) return Usage();
-  std::printf("%s\n", TakeText(::Hash(Utf16(parsed->second).c_str(), parsed->first)).c_str());
+  std::printf("%s\n", TakeText(::Hash(WideFromUtf8(parsed->second).c_str(), parsed->first)).c_str());
   return PrintOutcome();
 }
 
@@ -147,7 +148,7 @@ int HashFileCommand(const std::vector<std::string>& args) {
   auto parsed = HashArguments(args, false);
   if (!parsed) return Usage();
   std::printf("%s\n",
-              TakeText(::HashFile(Utf16(parsed->second).c_str(), parsed->first)).c_str());
+              TakeText(::HashFile(WideFromUtf8(parsed->second).c_str(), parsed->first)).c_str());
   return PrintOutcome();
 }
 

@@ -31,11 +31,11 @@ int Usage() {
 // "result: CODE MESSAGE", and the system error behind a failure.
 int Result(int32_t code, uint32_t systemError) {
   const std::u16string message = ErrorMessageText(code);
-  std::printf("result: %d %s\n", code, Utf8(message.data(), message.size()).c_str());
+  std::printf("result: %d %s\n", code, Utf8FromWide(message).c_str());
   if (code != 0 && systemError != 0) {
-    std::string text = SystemMessageText(systemError);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::printf("system error: 0x%08X %s\n", systemError, text.c_str());
+    std::printf("system error: 0x%08X %.*s\n", systemError,
+                static_cast<int>(SystemMessageLine(systemError).size()),
+                SystemMessageLine(systemError).data());
   }
   return code == 0 ? 0 : 1;
 }

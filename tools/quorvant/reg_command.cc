@@ -161,8 +161,7 @@ std::optional<std::vector<uint8_t>> DataFromText(uint32_t type, const std::strin
 }
 
 int Fail(uint32_t error) {
-  std::string text = SystemMessageText(error);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::string text(SystemMessageLine(error));
   if (error == reg::kErrFileNotFound) {
     text = "The system was unable to find the specified registry key or value.";
   }

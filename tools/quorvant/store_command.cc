@@ -31,8 +31,7 @@ int Usage() {
 std::string Show(const std::string& narrow) { return Utf8FromWide(ToInterfaceText(narrow)); }
 
 std::string ErrorText(uint32_t code) {
-  std::string text(SystemMessageView(code));
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const std::string text(SystemMessageLine(code));
   char number[16];
   std::snprintf(number, sizeof number, "0x%08X", code);
   return text.empty() ? number : text + " (" + number + ")";
