@@ -25,6 +25,8 @@
 #include "host/data_paths.h"
 #include "host/registry.h"
 #include "host/registry_names.h"
+#include "host/sqlite_handle.h"
+#include "host/unique_fd.h"
 
 namespace quorvant {
 namespace {
@@ -58,29 +60,6 @@ constexpr const char kSchema[] =
 constexpr const char kSubtree[] =
     "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
     "SELECT k.id FROM reg_keys k JOIN sub ON k.parent = sub.id) ";
-
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
-
-struct StmtFinalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  const int fd_;
-};
 
 uint32_t ErrorFromErrno(int err) {
   switch (err) {
@@ -193,7 +172,7 @@ class Query {
   }
 
  private:
-  std::unique_ptr<sqlite3_stmt, StmtFinalizer> stmt_;
+  SqliteStatementHandle stmt_;
   int rc_ = SQLITE_OK;
   int index_ = 0;
 };
@@ -456,7 +435,7 @@ class Hive {
     int flags = (writable_ ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
                 SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path_.c_str(), &raw, flags, nullptr);
-    DbHandle db(raw);
+    SqliteHandle db(raw);
     if (rc != SQLITE_OK) return ErrorFromSqlite(db.get(), rc);
     sqlite3_extended_result_codes(db.get(), 1);
     sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
@@ -487,7 +466,7 @@ class Hive {
       if (!ok) return ErrorFromErrno(err);
     }
     const mode_t mode = user ? 0600 : 0644;
-    Fd created(open(path_.c_str(),
+    UniqueFd created(open(path_.c_str(),
                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (created.get() >= 0) {
       // open() applied the umask.
@@ -498,7 +477,7 @@ class Hive {
     if (user) {
       // A user's file left readable by others (an older version, a copy)
       // is tightened; the machine's file is the administrator's business.
-      Fd existing(open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+      UniqueFd existing(open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
       struct stat st;
       if (existing.get() >= 0 && fstat(existing.get(), &st) == 0 &&
           S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
@@ -581,7 +560,7 @@ class Hive {
   const std::string path_;
   const HiveKind kind_;
   const bool writable_;
-  DbHandle db_;
+  SqliteHandle db_;
   pid_t owner_ = 0;
 };
 

@@ -19,15 +19,10 @@
 #include <string_view>
 #include <vector>
 
+#include "host/sqlite_handle.h"
+
 namespace quorvant {
 
-struct SqliteCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct SqliteStatementFinalizer {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
 
 // A prepared statement with typed binding and reading.
 class SqliteStatement {
@@ -50,7 +45,7 @@ class SqliteStatement {
   bool columnIsNull(int column) const;
 
  private:
-  std::unique_ptr<sqlite3_stmt, SqliteStatementFinalizer> stmt_;
+  SqliteStatementHandle stmt_;
 };
 
 class PlatformDatabase {
