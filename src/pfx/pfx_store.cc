@@ -47,6 +47,13 @@ int32_t PfxStore::open(std::string_view path, std::string_view password, int32_t
   if (isOpen()) close();
   if (path.empty()) return rc::kBadArgument;
 
+  // One connection to the user's key database for the import and the
+  // close, rather than one for every container operation. When it cannot
+  // be opened, each call below opens its own and reports its own error.
+  if (!db_) {
+    uint32_t ignored = 0;
+    db_ = PlatformDatabase::Open(PlatformDatabase::DefaultPath(), &ignored);
+  }
   const WidePassword widePassword(password);
   ByteBuffer blob;
   if (!ReadWholeFile(path, &blob, &lastError_)) return rc::kPfxFileUnreadable;
