@@ -9,6 +9,7 @@
 #include <string>
 
 #include "certs/test_certificates.h"
+#include "support/scoped_time_zone.h"
 #include "encoding/code_page.h"
 #include "host/win32_errors.h"
 
@@ -25,23 +26,11 @@ using testing::TestCertificateOptions;
 class CertificateInfoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    if (tz != nullptr) savedTz_ = tz;
-    setenv("TZ", "Asia/Taipei", 1);
-    tzset();
     ASSERT_TRUE(SetActiveCodePage(950));
-  }
-  void TearDown() override {
-    if (savedTz_) {
-      setenv("TZ", savedTz_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
   }
 
  private:
-  std::optional<std::string> savedTz_;
+  testing::ScopedTimeZone zone_{"Asia/Taipei"};
 };
 
 std::u16string Wide(const std::string& narrow) { return ToInterfaceText(narrow); }

@@ -8,31 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "support/scoped_time_zone.h"
+
 namespace quorvant {
 namespace {
 
-// Sets TZ for the lifetime of the object and restores the previous value.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (old_) {
-      setenv("TZ", old_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
- private:
-  std::optional<std::string> old_;
-};
+using testing::ScopedTimeZone;
 
 // Expected local times were computed with Python's zoneinfo
 // (datetime.fromtimestamp(t, ZoneInfo(zone))).

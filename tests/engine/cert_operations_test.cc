@@ -12,6 +12,7 @@
 #include "encoding/code_page.h"
 #include "engine/engine_test_access.h"
 #include "engine/fake_services.h"
+#include "support/scoped_time_zone.h"
 #include "engine/security_engine.h"
 #include "platform/cert_store.h"
 
@@ -32,20 +33,8 @@ std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin
 class CertOperationsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    if (tz != nullptr) savedTz_ = tz;
-    setenv("TZ", "Asia/Taipei", 1);
-    tzset();
     ASSERT_TRUE(SetActiveCodePage(950));
     engine_ = fakes_.makeEngine();
-  }
-  void TearDown() override {
-    if (savedTz_) {
-      setenv("TZ", savedTz_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
   }
 
   CertStore personalStore() {
@@ -66,7 +55,7 @@ class CertOperationsTest : public ::testing::Test {
   std::unique_ptr<SecurityEngine> engine_;
 
  private:
-  std::optional<std::string> savedTz_;
+  testing::ScopedTimeZone zone_{"Asia/Taipei"};
 };
 
 Der Leaf(const std::string& cn, uint64_t serial, int keyUsage = -1) {
