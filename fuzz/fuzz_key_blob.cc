@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
            written.data()[3] == 0 && std::memcmp(written.data() + 4, data + 4, size - 4) == 0;
   };
 
-  EvpPkeyPtr key;
+  OsslPtr<EVP_PKEY> key;
   BlobHeader header;
   const uint32_t rsaError = ParseRsaKeyBlob(input, &key, &header);
   if ((rsaError == 0) != (key != nullptr)) std::abort();

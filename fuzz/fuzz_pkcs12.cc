@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/pkcs12.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,7 +5,7 @@
 #include "encoding/base64.h"
 #include "encoding/code_page.h"
 #include "encoding/hex.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/certificate_name.h"
 
 namespace quorvant {

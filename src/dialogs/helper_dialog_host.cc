@@ -21,7 +21,7 @@
 
 #include "dialogs/dialog_protocol.h"
 #include "encoding/code_page.h"
-#include "host/unique_fd.h"
+#include "base/unique_fd.h"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "host/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace quorvant {
 namespace {

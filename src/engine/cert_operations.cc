@@ -15,9 +15,9 @@
 #include "certs/certificate_info.h"
 #include "encoding/base64.h"
 #include "encoding/code_page.h"
-#include "engine/result_codes.h"
+#include "base/result_codes.h"
 #include "engine/security_engine.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/cert_store.h"
 
 namespace quorvant {

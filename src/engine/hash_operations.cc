@@ -6,7 +6,7 @@
 
 #include "encoding/code_page.h"
 #include "encoding/hex.h"
-#include "engine/result_codes.h"
+#include "base/result_codes.h"
 #include "engine/security_engine.h"
 #include "sign/hashing.h"
 

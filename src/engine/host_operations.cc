@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "encoding/code_page.h"
-#include "engine/result_codes.h"
+#include "base/result_codes.h"
 #include "engine/security_engine.h"
 #include "host/registry.h"
 #include "host/system_info.h"

@@ -5,7 +5,7 @@
 
 #include "encoding/code_page.h"
 #include "engine/error_messages.h"
-#include "engine/result_codes.h"
+#include "base/result_codes.h"
 #include "host/home_path.h"
 #include "host/shared_memory.h"
 #include "host/system_messages.h"

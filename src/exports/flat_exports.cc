@@ -7,7 +7,7 @@
 
 #include "QuorvantATL.h"
 #include "exports/automation_string.h"
-#include "engine/result_codes.h"
+#include "base/result_codes.h"
 #include "exports/the_engine.h"
 
 namespace quorvant {

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/unique_fd.h"
+#include "base/unique_fd.h"
 #include "host/system_messages.h"
 
 // The record itself. `used` keeps it through optimisation; the section name

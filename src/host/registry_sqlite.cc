@@ -25,8 +25,8 @@
 #include "host/data_paths.h"
 #include "host/registry.h"
 #include "host/registry_names.h"
-#include "host/sqlite_handle.h"
-#include "host/unique_fd.h"
+#include "base/sqlite_handle.h"
+#include "base/unique_fd.h"
 
 namespace quorvant {
 namespace {

@@ -82,7 +82,7 @@
 #include "host/shared_memory_object.h"
 #include "host/shared_memory_table.h"
 #include "host/system_messages.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 namespace {

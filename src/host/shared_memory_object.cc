@@ -16,7 +16,7 @@
 #include <new>
 
 #include "host/system_messages.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 namespace {

@@ -25,7 +25,7 @@
 #include <span>
 #include <string_view>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <new>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 namespace {

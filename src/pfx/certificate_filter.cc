@@ -4,8 +4,8 @@
 
 #include "certs/certificate_info.h"
 #include "encoding/time_forms.h"
-#include "engine/result_codes.h"
-#include "host/win32_errors.h"
+#include "base/result_codes.h"
+#include "base/win32_errors.h"
 #include "pfx/filter_rules.h"
 
 namespace quorvant {

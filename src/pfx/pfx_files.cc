@@ -10,7 +10,7 @@
 
 #include "encoding/code_page.h"
 #include "host/system_messages.h"
-#include "host/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace quorvant {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "encoding/byte_buffer.h"
 #include "encoding/code_page.h"
-#include "engine/result_codes.h"
-#include "host/win32_errors.h"
+#include "base/result_codes.h"
+#include "base/win32_errors.h"
 #include "pfx/pfx_files.h"
 #include "platform/crypto_provider.h"
 #include "platform/crypto_provider_constants.h"

@@ -20,7 +20,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/platform_database.h"
 
 namespace quorvant {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <new>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/certificate_der.h"
 
 namespace quorvant {

@@ -1,6 +1,6 @@
 #include "platform/certificate_der.h"
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 
 namespace quorvant::der {
 

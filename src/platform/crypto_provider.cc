@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "encoding/code_page.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/key_blob.h"
 #include "platform/symmetric_key.h"
 
@@ -203,7 +203,7 @@ uint32_t ProviderContext::genKey(uint32_t algId, uint32_t flags, std::unique_ptr
   }
   if (silent_ && (keyFlags & kCryptUserProtected) != 0) return win32::kNteSilentContext;
 
-  EvpPkeyPtr key;
+  OsslPtr<EVP_PKEY> key;
   ByteBuffer blob;
   const uint32_t keyAlg = AlgorithmOf(keySpec);
   if (uint32_t error = GenerateRsaKey(bits, &key)) return error;
@@ -225,7 +225,7 @@ uint32_t ProviderContext::getUserKey(uint32_t keySpec, std::unique_ptr<CryptKey>
   if (!ValidKeySpec(keySpec)) return win32::kNteBadKey;
   KeyContainerStore::StoredKey stored;
   if (uint32_t error = loadKey(keySpec, &stored)) return error;
-  EvpPkeyPtr key;
+  OsslPtr<EVP_PKEY> key;
   BlobHeader header;
   if (ParseRsaKeyBlob(stored.blob.bytes(), &key, &header) != 0 || header.type != kPrivatekeyblob) {
     return win32::kNteKeysetEntryBad;
@@ -263,7 +263,7 @@ uint32_t ProviderContext::importKey(std::span<const uint8_t> blob, uint32_t flag
       return win32::kNteBadType;
     }
     if ((flags & ~kImportFlags) != 0) return win32::kNteBadFlags;
-    EvpPkeyPtr key;
+    OsslPtr<EVP_PKEY> key;
     if (uint32_t error = ParseRsaKeyBlob(blob, &key, &header)) return error;
     if (header.type == kPublickeyblob) {
       *out = std::make_unique<CryptKey>(CryptKey::ConstructionToken(), std::move(key), header.algId,
@@ -292,7 +292,7 @@ uint32_t ProviderContext::createHash(uint32_t algId, std::unique_ptr<CryptHash>*
   if (md == nullptr || (!provider_.sha2 && algId != kCalgMd5 && algId != kCalgSha1)) {
     return win32::kNteBadAlgid;
   }
-  EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+  OsslPtr<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) <= 0) {
     ERR_clear_error();
     return win32::kNteNoMemory;

@@ -10,7 +10,7 @@
 // (CryptAcquireCertificatePrivateKey).
 //
 // Every operation returns 0 or the CryptoAPI error number the platform gives
-// in the same situation (host/win32_errors.h); nothing throws. Objects are
+// in the same situation (base/win32_errors.h); nothing throws. Objects are
 // owned by their holder and released with it (CryptReleaseContext,
 // CryptDestroyKey, CryptDestroyHash). Keys and hashes stay usable after the
 // context that made them is released.
@@ -95,7 +95,7 @@ class CryptHash {
 
  public:
   // Through ProviderContext::createHash() only.
-  CryptHash(ConstructionToken, uint32_t algId, EvpMdCtxPtr ctx);
+  CryptHash(ConstructionToken, uint32_t algId, OsslPtr<EVP_MD_CTX> ctx);
   CryptHash(const CryptHash&) = delete;
   CryptHash& operator=(const CryptHash&) = delete;
 
@@ -114,7 +114,7 @@ class CryptHash {
   uint32_t finish();
 
   const uint32_t algId_;
-  EvpMdCtxPtr ctx_;
+  OsslPtr<EVP_MD_CTX> ctx_;
   ByteBuffer value_;
   bool final_ = false;
 };
@@ -126,7 +126,7 @@ class CryptKey {
 
  public:
   // Through ProviderContext only.
-  CryptKey(ConstructionToken, EvpPkeyPtr rsa, uint32_t algId, uint32_t keySpec, uint32_t flags,
+  CryptKey(ConstructionToken, OsslPtr<EVP_PKEY> rsa, uint32_t algId, uint32_t keySpec, uint32_t flags,
            bool privateExportable, bool silent);
   CryptKey(ConstructionToken, std::unique_ptr<SymmetricKey> symmetric, uint32_t flags);
   CryptKey(const CryptKey&) = delete;
@@ -178,7 +178,7 @@ class CryptKey {
   const uint32_t flags_;
   const bool privateExportable_;
   const bool silent_;
-  EvpPkeyPtr rsa_;
+  OsslPtr<EVP_PKEY> rsa_;
   std::unique_ptr<SymmetricKey> symmetric_;
 };
 

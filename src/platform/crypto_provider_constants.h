@@ -3,7 +3,7 @@
 // identifiers, key blob types and key parameters.
 //
 // Each constant is the Windows SDK name (wincrypt.h) written in UpperCamel
-// with a k prefix, part by part, as in host/win32_errors.h: PROV_RSA_FULL is
+// with a k prefix, part by part, as in base/win32_errors.h: PROV_RSA_FULL is
 // kProvRsaFull, CRYPT_NEWKEYSET is kCryptNewkeyset, CALG_RSA_KEYX is
 // kCalgRsaKeyx, PUBLICKEYBLOB is kPublickeyblob. The block cipher identifiers
 // CALG_DES, CALG_3DES and CALG_3DES_112 live in digest/calg_ids.h, shared

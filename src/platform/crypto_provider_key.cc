@@ -3,14 +3,14 @@
 
 #include <cstring>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider.h"
 #include "platform/key_blob.h"
 #include "platform/symmetric_key.h"
 
 namespace quorvant {
 
-CryptHash::CryptHash(ConstructionToken, uint32_t algId, EvpMdCtxPtr ctx)
+CryptHash::CryptHash(ConstructionToken, uint32_t algId, OsslPtr<EVP_MD_CTX> ctx)
     : algId_(algId), ctx_(std::move(ctx)) {}
 
 uint32_t CryptHash::hashData(std::span<const uint8_t> data) {
@@ -54,7 +54,7 @@ uint32_t CryptHash::hashValue(ByteBuffer* value) {
   return value->append(value_.bytes()) ? 0 : win32::kNteNoMemory;
 }
 
-CryptKey::CryptKey(ConstructionToken, EvpPkeyPtr rsa, uint32_t algId, uint32_t keySpec,
+CryptKey::CryptKey(ConstructionToken, OsslPtr<EVP_PKEY> rsa, uint32_t algId, uint32_t keySpec,
                    uint32_t flags, bool privateExportable, bool silent)
     : algId_(algId),
       keySpec_(keySpec),

@@ -8,23 +8,14 @@
 #include <array>
 #include <cstring>
 
+#include "base/openssl.h"
 #include "encoding/byte_order.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider_constants.h"
 
 namespace quorvant {
 namespace {
 
-struct ParamBldDeleter {
-  void operator()(OSSL_PARAM_BLD* p) const { OSSL_PARAM_BLD_free(p); }
-};
-struct ParamDeleter {
-  // Private numbers pushed from secure BIGNUMs sit in the secure part of the
-  // array, which OSSL_PARAM_free wipes.
-  void operator()(OSSL_PARAM* p) const { OSSL_PARAM_free(p); }
-};
-using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, ParamBldDeleter>;
-using ParamPtr = std::unique_ptr<OSSL_PARAM, ParamDeleter>;
 
 
 
@@ -55,13 +46,13 @@ constexpr std::array<RsaField, 7> kPrivateFields = {{
 }};
 enum FieldIndex { kN, kP, kQ, kDp, kDq, kQinv, kD };
 
-BnPtr GetNumber(const EVP_PKEY* key, const char* param) {
+OsslPtr<BIGNUM> GetNumber(const EVP_PKEY* key, const char* param) {
   BIGNUM* raw = nullptr;
   if (EVP_PKEY_get_bn_param(key, param, &raw) <= 0) {
     ERR_clear_error();
     return nullptr;
   }
-  return BnPtr(raw);
+  return OsslPtr<BIGNUM>(raw);
 }
 
 // Writes the RSAPUBKEY-prefixed blob: header, magic, L, e, then `count`
@@ -73,12 +64,12 @@ uint32_t EncodeRsaBlob(const EVP_PKEY* key, uint8_t type, uint32_t algId, ByteBu
   const bool isPrivate = type == kPrivatekeyblob;
   const size_t count = isPrivate ? kPrivateFields.size() : 1;
 
-  std::array<BnPtr, kPrivateFields.size()> numbers;
+  std::array<OsslPtr<BIGNUM>, kPrivateFields.size()> numbers;
   for (size_t i = 0; i < count; ++i) {
     numbers[i] = GetNumber(key, kPrivateFields[i].param);
     if (!numbers[i]) return win32::kNteBadKey;
   }
-  const BnPtr e = GetNumber(key, OSSL_PKEY_PARAM_RSA_E);
+  const OsslPtr<BIGNUM> e = GetNumber(key, OSSL_PKEY_PARAM_RSA_E);
   if (!e || BN_num_bytes(e.get()) > 4) return win32::kNteBadKey;
 
   const uint32_t bits = 8u * static_cast<uint32_t>(BN_num_bytes(numbers[kN].get()));
@@ -113,11 +104,11 @@ uint32_t EncodeRsaBlob(const EVP_PKEY* key, uint8_t type, uint32_t algId, ByteBu
 // The relations a key pair's numbers must satisfy (PKCS #1, RFC 8017,
 // 3.2): n = p*q, dP = d mod (p-1), dQ = d mod (q-1), q*qInv = 1 mod p, and
 // e*dP = 1 mod (p-1) so that d belongs to e.
-bool PrivateNumbersAgree(const std::array<BnPtr, kPrivateFields.size()>& v, const BIGNUM* e) {
-  BnCtxPtr ctx(BN_CTX_secure_new());
-  BnPtr t(BN_secure_new());
-  BnPtr p1(BN_secure_new());
-  BnPtr q1(BN_secure_new());
+bool PrivateNumbersAgree(const std::array<OsslPtr<BIGNUM>, kPrivateFields.size()>& v, const BIGNUM* e) {
+  OsslPtr<BN_CTX> ctx(BN_CTX_secure_new());
+  OsslPtr<BIGNUM> t(BN_secure_new());
+  OsslPtr<BIGNUM> p1(BN_secure_new());
+  OsslPtr<BIGNUM> q1(BN_secure_new());
   if (!ctx || !t || !p1 || !q1) return false;
   if (BN_cmp(v[kP].get(), BN_value_one()) <= 0 || BN_cmp(v[kQ].get(), BN_value_one()) <= 0) {
     return false;
@@ -154,7 +145,7 @@ uint32_t EncodeRsaPrivateKeyBlob(const EVP_PKEY* key, uint32_t algId, ByteBuffer
   return EncodeRsaBlob(key, kPrivatekeyblob, algId, blob);
 }
 
-uint32_t ParseRsaKeyBlob(std::span<const uint8_t> blob, EvpPkeyPtr* key, BlobHeader* header) {
+uint32_t ParseRsaKeyBlob(std::span<const uint8_t> blob, OsslPtr<EVP_PKEY>* key, BlobHeader* header) {
   key->reset();
   if (!ReadBlobHeader(blob, header)) return win32::kNteBadData;
   if (header->type != kPublickeyblob && header->type != kPrivatekeyblob) {
@@ -175,8 +166,8 @@ uint32_t ParseRsaKeyBlob(std::span<const uint8_t> blob, EvpPkeyPtr* key, BlobHea
   for (size_t i = 0; i < count; ++i) expected += bits / kPrivateFields[i].divisor;
   if (blob.size() != expected) return win32::kNteBadData;
 
-  BnPtr e(BN_new());
-  std::array<BnPtr, kPrivateFields.size()> numbers;
+  OsslPtr<BIGNUM> e(BN_new());
+  std::array<OsslPtr<BIGNUM>, kPrivateFields.size()> numbers;
   if (!e || BN_lebin2bn(p + 16, 4, e.get()) == nullptr) return win32::kNteNoMemory;
   size_t offset = kRsaBlobPrefixSize;
   for (size_t i = 0; i < count; ++i) {
@@ -196,7 +187,7 @@ uint32_t ParseRsaKeyBlob(std::span<const uint8_t> blob, EvpPkeyPtr* key, BlobHea
   }
   if (isPrivate && !PrivateNumbersAgree(numbers, e.get())) return win32::kNteBadData;
 
-  ParamBldPtr bld(OSSL_PARAM_BLD_new());
+  OsslPtr<OSSL_PARAM_BLD> bld(OSSL_PARAM_BLD_new());
   if (!bld || !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_E, e.get())) {
     return win32::kNteNoMemory;
   }
@@ -205,8 +196,8 @@ uint32_t ParseRsaKeyBlob(std::span<const uint8_t> blob, EvpPkeyPtr* key, BlobHea
       return win32::kNteNoMemory;
     }
   }
-  ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
-  EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  OsslPtr<OSSL_PARAM> params(OSSL_PARAM_BLD_to_param(bld.get()));
+  OsslPtr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
   EVP_PKEY* raw = nullptr;
   if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) <= 0 ||
       EVP_PKEY_fromdata(ctx.get(), &raw, isPrivate ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY,

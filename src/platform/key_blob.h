@@ -64,7 +64,7 @@ inline constexpr size_t kRsaBlobPrefixSize = 20;
 //                  layout's, a modulus with a zero top byte, an even modulus
 //                  or exponent, or private numbers that do not belong
 //                  together (n != p*q, wrong CRT values).
-[[nodiscard]] uint32_t ParseRsaKeyBlob(std::span<const uint8_t> blob, EvpPkeyPtr* key,
+[[nodiscard]] uint32_t ParseRsaKeyBlob(std::span<const uint8_t> blob, OsslPtr<EVP_PKEY>* key,
                                        BlobHeader* header);
 
 // PLAINTEXTKEYBLOB of a DES (8 bytes), two-key Triple-DES (16) or

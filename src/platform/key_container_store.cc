@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider.h"
 #include "platform/key_blob.h"
 #include "platform/pkcs12_support.h"
@@ -29,7 +29,7 @@ constexpr int kContainerNameAttempts = 4;
 using Bytes = std::vector<uint8_t>;
 
 struct PfxCertificate {
-  X509Ptr x509;
+  OsslPtr<X509> x509;
   Bytes der;
   Bytes localKeyId;
   std::optional<std::u16string> friendlyName;
@@ -38,7 +38,7 @@ struct PfxCertificate {
 };
 
 struct PfxKey {
-  EvpPkeyPtr key;
+  OsslPtr<EVP_PKEY> key;
   Bytes localKeyId;
   std::optional<std::u16string> friendlyName;
 };
@@ -48,12 +48,6 @@ struct PfxContents {
   std::vector<PfxKey> keys;
 };
 
-struct Asn1IntegerDeleter {
-  void operator()(ASN1_INTEGER* p) const { ASN1_INTEGER_free(p); }
-};
-struct Asn1ObjectDeleter {
-  void operator()(ASN1_OBJECT* p) const { ASN1_OBJECT_free(p); }
-};
 
 // Reads the header of a constructed universal SEQUENCE at *p, leaving *p at
 // its content. *remaining shrinks by the header's size.
@@ -73,7 +67,7 @@ bool EnterSequence(const unsigned char** p, long* remaining) {
 
 // Decodes the PFX (RFC 7292, 4): the whole blob, version 3. *authSafeType
 // receives the content type of the authSafe ContentInfo.
-uint32_t ParsePfx(std::span<const uint8_t> blob, Pkcs12Ptr* out, int* authSafeType) {
+uint32_t ParsePfx(std::span<const uint8_t> blob, OsslPtr<PKCS12>* out, int* authSafeType) {
   if (blob.empty() || blob.size() > static_cast<size_t>(LONG_MAX)) return win32::kCryptEBadEncode;
   const long total = static_cast<long>(blob.size());
   // PFX ::= SEQUENCE { version INTEGER {v3(3)}, authSafe ContentInfo, ... }:
@@ -82,16 +76,16 @@ uint32_t ParsePfx(std::span<const uint8_t> blob, Pkcs12Ptr* out, int* authSafeTy
   long remaining = total;
   if (!EnterSequence(&p, &remaining)) return win32::kCryptEBadEncode;
   const unsigned char* field = p;
-  std::unique_ptr<ASN1_INTEGER, Asn1IntegerDeleter> version(
+  OsslPtr<ASN1_INTEGER> version(
       d2i_ASN1_INTEGER(nullptr, &p, remaining));
   if (!version || ASN1_INTEGER_get(version.get()) != 3) return win32::kCryptEBadEncode;
   remaining -= p - field;
   if (!EnterSequence(&p, &remaining)) return win32::kCryptEBadEncode;
-  std::unique_ptr<ASN1_OBJECT, Asn1ObjectDeleter> type(d2i_ASN1_OBJECT(nullptr, &p, remaining));
+  OsslPtr<ASN1_OBJECT> type(d2i_ASN1_OBJECT(nullptr, &p, remaining));
   if (!type) return win32::kCryptEBadEncode;
 
   const unsigned char* whole = blob.data();
-  Pkcs12Ptr p12(d2i_PKCS12(nullptr, &whole, total));
+  OsslPtr<PKCS12> p12(d2i_PKCS12(nullptr, &whole, total));
   if (!p12 || whole != blob.data() + total) return win32::kCryptEBadEncode;
   *authSafeType = OBJ_obj2nid(type.get());
   *out = std::move(p12);
@@ -110,7 +104,7 @@ uint32_t VerifyMac(PKCS12* p12, const PfxPassword& password) {
   X509_ALGOR_get0(&digestOid, nullptr, nullptr, macAlgorithm);
   const int digestNid = OBJ_obj2nid(digestOid);
   // PKCS12_verify_mac computes in OpenSSL's default library context.
-  EvpMdPtr digest(digestNid == NID_undef ? nullptr
+  OsslPtr<EVP_MD> digest(digestNid == NID_undef ? nullptr
                                          : EVP_MD_fetch(nullptr, OBJ_nid2sn(digestNid), nullptr));
   if (!digest) return win32::kCryptEUnknownAlgo;
   return PKCS12_verify_mac(p12, password.data(), password.length()) == 1
@@ -150,11 +144,11 @@ class SafeWalker {
   bool sawProtectedItem() const { return sawProtected_; }
 
   uint32_t walk(PKCS12* p12) {
-    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12));
+    OsslPtr<Pkcs7Stack> safes(PKCS12_unpack_authsafes(p12));
     if (!safes) return win32::kCryptEBadEncode;
     for (int i = 0; i < sk_PKCS7_num(safes.get()) && !done(); ++i) {
       PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-      SafeBagStackPtr bags;
+      OsslPtr<SafeBagStack> bags;
       if (uint32_t error = unpackSafe(safe, &bags)) return error;
       if (done()) break;
       if (uint32_t error = walkBags(bags.get(), 0)) return error;
@@ -165,7 +159,7 @@ class SafeWalker {
  private:
   bool done() const { return contents_ == nullptr && sawProtected_; }
 
-  uint32_t unpackSafe(PKCS7* safe, SafeBagStackPtr* bags) {
+  uint32_t unpackSafe(PKCS7* safe, OsslPtr<SafeBagStack>* bags) {
     switch (OBJ_obj2nid(safe->type)) {
       case NID_pkcs7_data:
         bags->reset(PKCS12_unpack_p7data(safe));
@@ -180,7 +174,7 @@ class SafeWalker {
         // SafeContents, which a wrong key all but never gives.
         bags->reset(static_cast<SafeBagStack*>(PKCS12_item_decrypt_d2i_ex(
             content->algorithm, ASN1_ITEM_rptr(PKCS12_SAFEBAGS), password_.data(),
-            password_.length(), content->enc_data, 1, LibraryContext(), nullptr)));
+            password_.length(), content->enc_data, 1, OpensslContext(), nullptr)));
         return *bags ? 0 : win32::kErrorInvalidPassword;
       }
       case NID_pkcs7_enveloped:
@@ -241,8 +235,8 @@ class SafeWalker {
     if (encrypted == nullptr) return win32::kCryptEBadEncode;
     if (uint32_t error = CheckPbeAlgorithm(algorithm)) return error;
     sawProtected_ = true;
-    PrivateKeyInfoPtr info(PKCS8_decrypt_ex(shrouded, password_.data(), password_.length(),
-                                            LibraryContext(), nullptr));
+    OsslPtr<PKCS8_PRIV_KEY_INFO> info(PKCS8_decrypt_ex(shrouded, password_.data(), password_.length(),
+                                            OpensslContext(), nullptr));
     if (!info) return win32::kErrorInvalidPassword;
     if (contents_ != nullptr) addKey(bag, info.get());
     return 0;
@@ -253,7 +247,7 @@ class SafeWalker {
   void addKey(const PKCS12_SAFEBAG* bag, const PKCS8_PRIV_KEY_INFO* info) {
     if (info == nullptr) return;
     PfxKey key;
-    key.key.reset(EVP_PKCS82PKEY_ex(info, LibraryContext(), nullptr));
+    key.key.reset(EVP_PKCS82PKEY_ex(info, OpensslContext(), nullptr));
     if (!key.key) return;
     key.localKeyId = OctetAttribute(bag, NID_localKeyID);
     key.friendlyName = FriendlyName(bag);
@@ -403,9 +397,9 @@ uint32_t ImportContents(PfxContents& contents, uint32_t flags,
 }  // namespace
 
 bool PfxIsPfxBlob(std::span<const uint8_t> blob) {
-  ErrorQueueScope scope;
+  OpensslErrorScope scope;
   try {
-    Pkcs12Ptr p12;
+    OsslPtr<PKCS12> p12;
     int authSafeType = NID_undef;
     return ParsePfx(blob, &p12, &authSafeType) == 0;
   } catch (const std::bad_alloc&) {
@@ -415,15 +409,15 @@ bool PfxIsPfxBlob(std::span<const uint8_t> blob) {
 
 bool PfxVerifyPassword(std::span<const uint8_t> blob, const char16_t* password, uint32_t flags,
                        uint32_t* error) {
-  ErrorQueueScope scope;
+  OpensslErrorScope scope;
   uint32_t result = 0;
   try {
     PfxPassword secret;
-    Pkcs12Ptr p12;
+    OsslPtr<PKCS12> p12;
     int authSafeType = NID_undef;
     if (flags != 0) {
       result = win32::kNteBadFlags;
-    } else if (LibraryContext() == nullptr) {
+    } else if (OpensslContext() == nullptr) {
       result = win32::kEOutofmemory;
     } else if ((result = secret.assign(password)) == 0 &&
                (result = ParsePfx(blob, &p12, &authSafeType)) == 0) {
@@ -438,14 +432,14 @@ bool PfxVerifyPassword(std::span<const uint8_t> blob, const char16_t* password, 
 
 uint32_t PfxImportCertStore(std::span<const uint8_t> blob, const char16_t* password, uint32_t flags,
                             const std::shared_ptr<PlatformDatabase>& db, CertStore* out) {
-  ErrorQueueScope scope;
+  OpensslErrorScope scope;
   if (out == nullptr) return win32::kEInvalidarg;
   if ((flags & ~(kCryptExportable | kCryptUserProtected)) != 0) return win32::kNteBadFlags;
   try {
-    if (LibraryContext() == nullptr) return win32::kEOutofmemory;
+    if (OpensslContext() == nullptr) return win32::kEOutofmemory;
     PfxPassword secret;
     if (uint32_t error = secret.assign(password)) return error;
-    Pkcs12Ptr p12;
+    OsslPtr<PKCS12> p12;
     int authSafeType = NID_undef;
     if (uint32_t error = ParsePfx(blob, &p12, &authSafeType)) return error;
     if (authSafeType != NID_pkcs7_data) return win32::kCryptEInvalidMsgType;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider.h"
 #include "platform/pkcs12.h"
 #include "platform/pkcs12_support.h"
@@ -29,7 +29,7 @@ constexpr int kSaltLength = 16;
 // One distinct certificate of the store, with every reference to it.
 struct ExportEntry {
   std::vector<CertContext> references;
-  X509Ptr x509;
+  OsslPtr<X509> x509;
   std::unique_ptr<CryptKey> key;
   std::u16string friendlyName;
 };
@@ -93,12 +93,12 @@ uint32_t FindKey(ExportEntry* entry, const std::shared_ptr<PlatformDatabase>& db
 
 // AlgorithmIdentifier of PBES2 with PBKDF2-HMAC-SHA-256, a fresh random
 // salt and AES-256-CBC with a fresh random IV.
-X509AlgorPtr NewPbes2Algorithm() {
-  EvpCipherPtr cipher(EVP_CIPHER_fetch(LibraryContext(), "AES-256-CBC", nullptr));
+OsslPtr<X509_ALGOR> NewPbes2Algorithm() {
+  OsslPtr<EVP_CIPHER> cipher(EVP_CIPHER_fetch(OpensslContext(), "AES-256-CBC", nullptr));
   if (!cipher) return nullptr;
-  return X509AlgorPtr(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(kPfxExportIterations),
+  return OsslPtr<X509_ALGOR>(PKCS5_pbe2_set_iv_ex(cipher.get(), static_cast<int>(kPfxExportIterations),
                                            nullptr, kSaltLength, nullptr, NID_hmacWithSHA256,
-                                           LibraryContext()));
+                                           OpensslContext()));
 }
 
 // The attributes that tie a certificate bag to its key bag (RFC 7292,
@@ -122,14 +122,14 @@ bool AddAttributes(PKCS12_SAFEBAG* bag, const ExportEntry& entry, const Sha1Hash
 
 uint32_t AddKeyBag(const ExportEntry& entry, const Sha1Hash& localKeyId,
                    const PfxPassword& password, SafeBagStack* bags) {
-  PrivateKeyInfoPtr info(EVP_PKEY2PKCS8(entry.key->rsaKey()));
-  X509AlgorPtr algorithm = NewPbes2Algorithm();
+  OsslPtr<PKCS8_PRIV_KEY_INFO> info(EVP_PKEY2PKCS8(entry.key->rsaKey()));
+  OsslPtr<X509_ALGOR> algorithm = NewPbes2Algorithm();
   if (!info || !algorithm) return win32::kNteFail;
-  X509SigPtr shrouded(PKCS8_set0_pbe_ex(password.data(), password.length(), info.get(),
-                                        algorithm.get(), LibraryContext(), nullptr));
+  OsslPtr<X509_SIG> shrouded(PKCS8_set0_pbe_ex(password.data(), password.length(), info.get(),
+                                        algorithm.get(), OpensslContext(), nullptr));
   if (!shrouded) return win32::kNteFail;
   algorithm.release();  // now owned by `shrouded`
-  SafeBagPtr bag(PKCS12_SAFEBAG_create0_pkcs8(shrouded.get()));
+  OsslPtr<PKCS12_SAFEBAG> bag(PKCS12_SAFEBAG_create0_pkcs8(shrouded.get()));
   if (!bag) return win32::kEOutofmemory;
   shrouded.release();  // now owned by `bag`
   if (!AddAttributes(bag.get(), entry, &localKeyId)) return win32::kEOutofmemory;
@@ -140,7 +140,7 @@ uint32_t AddKeyBag(const ExportEntry& entry, const Sha1Hash& localKeyId,
 
 uint32_t AddCertificateBag(const ExportEntry& entry, const Sha1Hash* localKeyId,
                            SafeBagStack* bags) {
-  SafeBagPtr bag(PKCS12_SAFEBAG_create_cert(entry.x509.get()));
+  OsslPtr<PKCS12_SAFEBAG> bag(PKCS12_SAFEBAG_create_cert(entry.x509.get()));
   if (!bag || !AddAttributes(bag.get(), entry, localKeyId)) return win32::kEOutofmemory;
   if (!sk_PKCS12_SAFEBAG_push(bags, bag.get())) return win32::kEOutofmemory;
   bag.release();
@@ -149,13 +149,13 @@ uint32_t AddCertificateBag(const ExportEntry& entry, const Sha1Hash* localKeyId,
 
 // An EncryptedData safe (RFC 7292, 4.1; RFC 2315, 13) of `bags`.
 uint32_t AddEncryptedSafe(SafeBagStack* bags, const PfxPassword& password, Pkcs7Stack* safes) {
-  Pkcs7Ptr safe(PKCS7_new());
+  OsslPtr<PKCS7> safe(PKCS7_new());
   if (!safe || !PKCS7_set_type(safe.get(), NID_pkcs7_encrypted)) return win32::kEOutofmemory;
-  X509AlgorPtr algorithm = NewPbes2Algorithm();
+  OsslPtr<X509_ALGOR> algorithm = NewPbes2Algorithm();
   if (!algorithm) return win32::kNteFail;
   ASN1_OCTET_STRING* encrypted =
       PKCS12_item_i2d_encrypt_ex(algorithm.get(), ASN1_ITEM_rptr(PKCS12_SAFEBAGS), password.data(),
-                                 password.length(), bags, 1, LibraryContext(), nullptr);
+                                 password.length(), bags, 1, OpensslContext(), nullptr);
   if (encrypted == nullptr) return win32::kNteFail;
   PKCS7_ENC_CONTENT* content = safe->d.encrypted->enc_data;
   ASN1_OCTET_STRING_free(content->enc_data);
@@ -207,9 +207,9 @@ uint32_t Export(const CertStore& store, const PfxPassword& password, uint32_t fl
     }
   }
 
-  SafeBagStackPtr certificateBags(sk_PKCS12_SAFEBAG_new_null());
-  SafeBagStackPtr keyBags(sk_PKCS12_SAFEBAG_new_null());
-  Pkcs7StackPtr safes(sk_PKCS7_new_null());
+  OsslPtr<SafeBagStack> certificateBags(sk_PKCS12_SAFEBAG_new_null());
+  OsslPtr<SafeBagStack> keyBags(sk_PKCS12_SAFEBAG_new_null());
+  OsslPtr<Pkcs7Stack> safes(sk_PKCS7_new_null());
   if (!certificateBags || !keyBags || !safes) return win32::kEOutofmemory;
   for (const ExportEntry& entry : entries) {
     // OpenSSL's choice too: the certificate's SHA-1 hash is unique in the
@@ -228,13 +228,13 @@ uint32_t Export(const CertStore& store, const PfxPassword& password, uint32_t fl
   }
   if (sk_PKCS12_SAFEBAG_num(keyBags.get()) > 0) {
     // The keys are encrypted in their bags; their safe needs no more.
-    Pkcs7Ptr safe(PKCS12_pack_p7data(keyBags.get()));
+    OsslPtr<PKCS7> safe(PKCS12_pack_p7data(keyBags.get()));
     if (!safe || !sk_PKCS7_push(safes.get(), safe.get())) return win32::kEOutofmemory;
     safe.release();
   }
 
-  Pkcs12Ptr p12(PKCS12_init_ex(NID_pkcs7_data, LibraryContext(), nullptr));
-  EvpMdPtr sha256(EVP_MD_fetch(LibraryContext(), "SHA2-256", nullptr));
+  OsslPtr<PKCS12> p12(PKCS12_init_ex(NID_pkcs7_data, OpensslContext(), nullptr));
+  OsslPtr<EVP_MD> sha256(EVP_MD_fetch(OpensslContext(), "SHA2-256", nullptr));
   if (!p12 || !sha256 || !PKCS12_pack_authsafes(p12.get(), safes.get())) {
     return win32::kEOutofmemory;
   }
@@ -254,7 +254,7 @@ uint32_t Export(const CertStore& store, const PfxPassword& password, uint32_t fl
 
 uint32_t PfxExportCertStore(const CertStore& store, const char16_t* password, uint32_t flags,
                             const std::shared_ptr<PlatformDatabase>& db, ByteBuffer* out) {
-  ErrorQueueScope scope;
+  OpensslErrorScope scope;
   if (out == nullptr) return win32::kEInvalidarg;
   out->clear();
   if (!store.valid()) return win32::kEInvalidarg;
@@ -263,7 +263,7 @@ uint32_t PfxExportCertStore(const CertStore& store, const char16_t* password, ui
     return win32::kNteBadFlags;
   }
   try {
-    if (LibraryContext() == nullptr) return win32::kEOutofmemory;
+    if (OpensslContext() == nullptr) return win32::kEOutofmemory;
     PfxPassword secret;
     if (uint32_t error = secret.assign(password)) return error;
     const uint32_t error = Export(store, secret, flags, db, out);

@@ -6,87 +6,48 @@
 #include <climits>
 #include <new>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/pkcs12.h"
 #include "platform/rsa_key.h"
 
 namespace quorvant::pkcs12_detail {
 namespace {
 
-struct LibCtxDeleter {
-  void operator()(OSSL_LIB_CTX* p) const { OSSL_LIB_CTX_free(p); }
-};
-struct ProviderDeleter {
-  void operator()(OSSL_PROVIDER* p) const { OSSL_PROVIDER_unload(p); }
-};
 
-// Members are released in reverse order: providers, then the context.
-class Library {
- public:
-  Library() {
-    ctx_.reset(OSSL_LIB_CTX_new());
-    if (!ctx_) return;
-    default_.reset(OSSL_PROVIDER_load(ctx_.get(), "default"));
-    // Optional: without it only files using RC2 or single DES fail, with
-    // CRYPT_E_UNKNOWN_ALGO.
-    legacy_.reset(OSSL_PROVIDER_load(ctx_.get(), "legacy"));
-    if (!default_) {
-      legacy_.reset();
-      ctx_.reset();
-    }
-    ERR_clear_error();
-  }
-  OSSL_LIB_CTX* get() const { return ctx_.get(); }
 
- private:
-  std::unique_ptr<OSSL_LIB_CTX, LibCtxDeleter> ctx_;
-  std::unique_ptr<OSSL_PROVIDER, ProviderDeleter> default_;
-  std::unique_ptr<OSSL_PROVIDER, ProviderDeleter> legacy_;
-};
-
-struct Pbe2ParamDeleter {
-  void operator()(PBE2PARAM* p) const { PBE2PARAM_free(p); }
-};
-struct Pbkdf2ParamDeleter {
-  void operator()(PBKDF2PARAM* p) const { PBKDF2PARAM_free(p); }
-};
-struct PbeParamDeleter {
-  void operator()(PBEPARAM* p) const { PBEPARAM_free(p); }
-};
-
-template <typename T, typename Deleter>
-std::unique_ptr<T, Deleter> UnpackSequence(const ASN1_ITEM* item, const ASN1_TYPE* type) {
+template <typename T>
+OsslPtr<T> UnpackSequence(const ASN1_ITEM* item, const ASN1_TYPE* type) {
   if (type == nullptr || type->type != V_ASN1_SEQUENCE) return nullptr;
-  return std::unique_ptr<T, Deleter>(static_cast<T*>(ASN1_TYPE_unpack_sequence(item, type)));
+  return OsslPtr<T>(static_cast<T*>(ASN1_TYPE_unpack_sequence(item, type)));
 }
 
-BnPtr RsaNumber(const EVP_PKEY* key, const char* name) {
+OsslPtr<BIGNUM> RsaNumber(const EVP_PKEY* key, const char* name) {
   BIGNUM* number = nullptr;
   if (EVP_PKEY_get_bn_param(key, name, &number) != 1) return nullptr;
-  return BnPtr(number);
+  return OsslPtr<BIGNUM>(number);
 }
 
 bool CipherAvailable(int nid) {
   if (nid == NID_undef) return false;
-  EvpCipherPtr cipher(EVP_CIPHER_fetch(LibraryContext(), OBJ_nid2sn(nid), nullptr));
+  OsslPtr<EVP_CIPHER> cipher(EVP_CIPHER_fetch(OpensslContext(), OBJ_nid2sn(nid), nullptr));
   return cipher != nullptr;
 }
 
 bool DigestAvailable(int nid) {
   if (nid == NID_undef) return false;
-  EvpMdPtr md(EVP_MD_fetch(LibraryContext(), OBJ_nid2sn(nid), nullptr));
+  OsslPtr<EVP_MD> md(EVP_MD_fetch(OpensslContext(), OBJ_nid2sn(nid), nullptr));
   return md != nullptr;
 }
 
 // PBES2 (RFC 8018, 6.2) with PBKDF2 (5.2): scrypt and other derivations
 // are refused, as no tool we read writes them into PKCS #12 files.
 uint32_t CheckPbes2(const ASN1_TYPE* parameter) {
-  auto params = UnpackSequence<PBE2PARAM, Pbe2ParamDeleter>(ASN1_ITEM_rptr(PBE2PARAM), parameter);
+  auto params = UnpackSequence<PBE2PARAM>(ASN1_ITEM_rptr(PBE2PARAM), parameter);
   if (!params || params->keyfunc == nullptr || params->encryption == nullptr) {
     return win32::kCryptEBadEncode;
   }
   if (OBJ_obj2nid(params->keyfunc->algorithm) != NID_id_pbkdf2) return win32::kCryptEUnknownAlgo;
-  auto kdf = UnpackSequence<PBKDF2PARAM, Pbkdf2ParamDeleter>(ASN1_ITEM_rptr(PBKDF2PARAM),
+  auto kdf = UnpackSequence<PBKDF2PARAM>(ASN1_ITEM_rptr(PBKDF2PARAM),
                                                              params->keyfunc->parameter);
   if (!kdf || kdf->iter == nullptr) return win32::kCryptEBadEncode;
   if (!IterationCountAllowed(kdf->iter)) return win32::kCryptEUnknownAlgo;
@@ -103,11 +64,6 @@ uint32_t CheckPbes2(const ASN1_TYPE* parameter) {
 }
 
 }  // namespace
-
-OSSL_LIB_CTX* LibraryContext() {
-  static const Library library;
-  return library.get();
-}
 
 uint32_t PfxPassword::assign(const char16_t* password) {
   utf8_.clear();
@@ -154,10 +110,10 @@ uint32_t PfxPassword::assign(const char16_t* password) {
 
 bool SameRsaPublicKey(const EVP_PKEY* a, const EVP_PKEY* b) {
   if (a == nullptr || b == nullptr) return false;
-  BnPtr na = RsaNumber(a, OSSL_PKEY_PARAM_RSA_N);
-  BnPtr nb = RsaNumber(b, OSSL_PKEY_PARAM_RSA_N);
-  BnPtr ea = RsaNumber(a, OSSL_PKEY_PARAM_RSA_E);
-  BnPtr eb = RsaNumber(b, OSSL_PKEY_PARAM_RSA_E);
+  OsslPtr<BIGNUM> na = RsaNumber(a, OSSL_PKEY_PARAM_RSA_N);
+  OsslPtr<BIGNUM> nb = RsaNumber(b, OSSL_PKEY_PARAM_RSA_N);
+  OsslPtr<BIGNUM> ea = RsaNumber(a, OSSL_PKEY_PARAM_RSA_E);
+  OsslPtr<BIGNUM> eb = RsaNumber(b, OSSL_PKEY_PARAM_RSA_E);
   return na && nb && ea && eb && BN_cmp(na.get(), nb.get()) == 0 && BN_cmp(ea.get(), eb.get()) == 0;
 }
 
@@ -178,7 +134,7 @@ uint32_t CheckPbeAlgorithm(const X509_ALGOR* algorithm) {
     return win32::kCryptEUnknownAlgo;
   }
   auto params =
-      UnpackSequence<PBEPARAM, PbeParamDeleter>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
+      UnpackSequence<PBEPARAM>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
   if (!params) return win32::kCryptEBadEncode;
   if (!IterationCountAllowed(params->iter)) return win32::kCryptEUnknownAlgo;
   if (cipherNid == -1 || !CipherAvailable(cipherNid)) return win32::kCryptEUnknownAlgo;

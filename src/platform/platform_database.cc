@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "host/data_paths.h"
-#include "host/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace quorvant {
 namespace {

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/sqlite_handle.h"
+#include "base/sqlite_handle.h"
 
 namespace quorvant {
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider_constants.h"
 
 namespace quorvant {
@@ -26,10 +26,10 @@ size_t DigestInfoPrefixLength(uint32_t hashAlgId) {
 
 }  // namespace
 
-uint32_t GenerateRsaKey(uint32_t bits, EvpPkeyPtr* out) {
+uint32_t GenerateRsaKey(uint32_t bits, OsslPtr<EVP_PKEY>* out) {
   out->reset();
   // EVP_PKEY_Q_keygen takes a size_t through varargs: pass exactly that.
-  EvpPkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
+  OsslPtr<EVP_PKEY> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
   if (!key) {
     ERR_clear_error();
     return win32::kNteFail;
@@ -62,7 +62,7 @@ uint32_t SignDigestPkcs1(EVP_PKEY* key, uint32_t hashAlgId, std::span<const uint
   if (md == nullptr) return win32::kNteBadAlgid;
   if (digest.size() != static_cast<size_t>(EVP_MD_get_size(md))) return win32::kNteBadHash;
 
-  EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
+  OsslPtr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new(key, nullptr));
   size_t length = 0;
   if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0 ||
       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||

@@ -1,5 +1,4 @@
-// RSA with OpenSSL for the key provider: owners for the OpenSSL objects the
-// layer uses, key generation and the PKCS #1 v1.5 signature of a finished
+// RSA with OpenSSL for the key provider: key generation and the PKCS #1 v1.5 signature of a finished
 // digest in the byte order CryptSignHash gives.
 #ifndef QUORVANT_PLATFORM_RSA_KEY_H_
 #define QUORVANT_PLATFORM_RSA_KEY_H_
@@ -11,31 +10,10 @@
 #include <memory>
 #include <span>
 
+#include "base/openssl.h"
 #include "encoding/byte_buffer.h"
 
 namespace quorvant {
-
-struct EvpPkeyDeleter {
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct EvpPkeyCtxDeleter {
-  void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct EvpMdCtxDeleter {
-  void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
-};
-// Wipes the value: most numbers this layer handles are private key parts.
-struct BnDeleter {
-  void operator()(BIGNUM* p) const { BN_clear_free(p); }
-};
-struct BnCtxDeleter {
-  void operator()(BN_CTX* p) const { BN_CTX_free(p); }
-};
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
-using EvpPkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, EvpPkeyCtxDeleter>;
-using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, EvpMdCtxDeleter>;
-using BnPtr = std::unique_ptr<BIGNUM, BnDeleter>;
-using BnCtxPtr = std::unique_ptr<BN_CTX, BnCtxDeleter>;
 
 // Smallest and largest RSA modulus the provider takes in a key blob, and
 // the smallest it generates (OpenSSL makes no RSA key below 512 bits), in
@@ -46,7 +24,7 @@ inline constexpr uint32_t kRsaMinGeneratedBits = 512;
 
 // A new RSA key pair of `bits` bits with public exponent 65537. Returns 0,
 // or NTE_FAIL when OpenSSL refuses (for example a size it does not support).
-[[nodiscard]] uint32_t GenerateRsaKey(uint32_t bits, EvpPkeyPtr* out);
+[[nodiscard]] uint32_t GenerateRsaKey(uint32_t bits, OsslPtr<EVP_PKEY>* out);
 
 // The digest of a CryptoAPI hash algorithm (CALG_MD5, CALG_SHA1,
 // CALG_SHA_256, CALG_SHA_384, CALG_SHA_512); null for any other value.

@@ -1,47 +1,32 @@
 #include "platform/symmetric_key.h"
 
 #include <openssl/err.h>
-#include <openssl/provider.h>
 
 #include <climits>
 #include <cstring>
 #include <new>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider_constants.h"
 #include "platform/key_blob.h"
 
 namespace quorvant {
 namespace {
 
-struct LibCtxDeleter {
-  void operator()(OSSL_LIB_CTX* p) const { OSSL_LIB_CTX_free(p); }
-};
-struct ProviderDeleter {
-  void operator()(OSSL_PROVIDER* p) const { OSSL_PROVIDER_unload(p); }
-};
-struct CipherDeleter {
-  void operator()(EVP_CIPHER* p) const { EVP_CIPHER_free(p); }
-};
-using CipherPtr = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
 
-// The library context the block ciphers come from: ours, so that loading
-// the legacy provider changes nothing for the rest of the process. Members
-// are released in reverse order: ciphers, providers, then the context.
+// The block ciphers, fetched once from the component's library context.
 class CipherLibrary {
  public:
   CipherLibrary() {
-    ctx_.reset(OSSL_LIB_CTX_new());
-    if (!ctx_) return;
-    default_.reset(OSSL_PROVIDER_load(ctx_.get(), "default"));
-    legacy_.reset(OSSL_PROVIDER_load(ctx_.get(), "legacy"));
-    ede3Cbc_.reset(EVP_CIPHER_fetch(ctx_.get(), "DES-EDE3-CBC", nullptr));
-    ede3Ecb_.reset(EVP_CIPHER_fetch(ctx_.get(), "DES-EDE3-ECB", nullptr));
-    if (legacy_) {
-      desCbc_.reset(EVP_CIPHER_fetch(ctx_.get(), "DES-CBC", nullptr));
-      desEcb_.reset(EVP_CIPHER_fetch(ctx_.get(), "DES-ECB", nullptr));
+    OSSL_LIB_CTX* ctx = OpensslContext();
+    if (ctx == nullptr) return;
+    const OpensslErrorScope errors;
+    ede3Cbc_.reset(EVP_CIPHER_fetch(ctx, "DES-EDE3-CBC", nullptr));
+    ede3Ecb_.reset(EVP_CIPHER_fetch(ctx, "DES-EDE3-ECB", nullptr));
+    if (OpensslLegacyAvailable()) {
+      desCbc_.reset(EVP_CIPHER_fetch(ctx, "DES-CBC", nullptr));
+      desEcb_.reset(EVP_CIPHER_fetch(ctx, "DES-ECB", nullptr));
     }
-    ERR_clear_error();
   }
 
   // The cipher for `mode`; single DES when asked for and available,
@@ -53,10 +38,10 @@ class CipherLibrary {
   }
 
  private:
-  std::unique_ptr<OSSL_LIB_CTX, LibCtxDeleter> ctx_;
-  std::unique_ptr<OSSL_PROVIDER, ProviderDeleter> default_;
-  std::unique_ptr<OSSL_PROVIDER, ProviderDeleter> legacy_;
-  CipherPtr ede3Cbc_, ede3Ecb_, desCbc_, desEcb_;
+  OsslPtr<OSSL_LIB_CTX> ctx_;
+  OsslPtr<OSSL_PROVIDER> default_;
+  OsslPtr<OSSL_PROVIDER> legacy_;
+  OsslPtr<EVP_CIPHER> ede3Cbc_, ede3Ecb_, desCbc_, desEcb_;
 };
 
 const CipherLibrary& Library() {

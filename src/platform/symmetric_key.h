@@ -23,6 +23,7 @@
 #include <memory>
 #include <span>
 
+#include "base/openssl.h"
 #include "encoding/byte_buffer.h"
 
 namespace quorvant {
@@ -66,9 +67,6 @@ class SymmetricKey {
   [[nodiscard]] uint32_t decrypt(std::span<const uint8_t> data, bool final, ByteBuffer* out);
 
  private:
-  struct CipherCtxDeleter {
-    void operator()(EVP_CIPHER_CTX* p) const { EVP_CIPHER_CTX_free(p); }
-  };
   enum class Direction { kNone, kEncrypt, kDecrypt };
 
   // Readies ctx_ for `direction`, starting at the IV unless a message in
@@ -84,7 +82,7 @@ class SymmetricKey {
   std::array<uint8_t, kBlockSize> iv_{};
   uint32_t mode_;
   Direction direction_ = Direction::kNone;
-  std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter> ctx_;
+  OsslPtr<EVP_CIPHER_CTX> ctx_;
 };
 
 }  // namespace quorvant

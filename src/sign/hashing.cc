@@ -8,8 +8,8 @@
 #include <memory>
 #include <new>
 
-#include "engine/result_codes.h"
-#include "host/unique_fd.h"
+#include "base/result_codes.h"
+#include "base/unique_fd.h"
 
 namespace quorvant {
 namespace {

@@ -11,7 +11,7 @@
 #include "certs/test_certificates.h"
 #include "support/scoped_time_zone.h"
 #include "encoding/code_page.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "certs/test_certificates.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/platform_database.h"
 
 namespace quorvant {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider_constants.h"
 
 namespace quorvant {
@@ -24,10 +24,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-BnPtr Number(const EVP_PKEY* key, const char* name) {
+OsslPtr<BIGNUM> Number(const EVP_PKEY* key, const char* name) {
   BIGNUM* bn = nullptr;
   EXPECT_EQ(EVP_PKEY_get_bn_param(key, name, &bn), 1) << name;
-  return BnPtr(bn);
+  return OsslPtr<BIGNUM>(bn);
 }
 
 void PutLe(Bytes* out, const BIGNUM* bn, size_t width) {
@@ -60,8 +60,8 @@ Bytes HandMadeBlob(const EVP_PKEY* key, uint8_t type, uint32_t algId) {
   return blob;
 }
 
-EvpPkeyPtr OpensslRsaKey(unsigned bits) {
-  return EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
+OsslPtr<EVP_PKEY> OpensslRsaKey(unsigned bits) {
+  return OsslPtr<EVP_PKEY>(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
 }
 
 void ExpectSameNumbers(const EVP_PKEY* a, const EVP_PKEY* b, bool withPrivate) {
@@ -112,7 +112,7 @@ TEST_F(KeyBlobTest, SameBytesAsOpensslMsblobWriter) {
     EXPECT_EQ(ToBytes(blob), reference) << isPrivate;
 
     const unsigned char* in = blob.data();
-    EvpPkeyPtr read(isPrivate ? b2i_PrivateKey(&in, blob.size()) : b2i_PublicKey(&in, blob.size()));
+    OsslPtr<EVP_PKEY> read(isPrivate ? b2i_PrivateKey(&in, blob.size()) : b2i_PublicKey(&in, blob.size()));
     ASSERT_NE(read, nullptr);
     ExpectSameNumbers(read.get(), key_, isPrivate);
   }
@@ -122,7 +122,7 @@ TEST_F(KeyBlobTest, ParsersGiveBackTheSameKey) {
   for (const uint8_t type : {uint8_t{6}, uint8_t{7}}) {
     Bytes blob = HandMadeBlob(key_, type, 0x2400);
     blob[2] = 0x5A;  // reserved: ignored
-    EvpPkeyPtr parsed;
+    OsslPtr<EVP_PKEY> parsed;
     BlobHeader header;
     ASSERT_EQ(ParseRsaKeyBlob(blob, &parsed, &header), 0u);
     EXPECT_EQ(header.type, type);
@@ -133,10 +133,10 @@ TEST_F(KeyBlobTest, ParsersGiveBackTheSameKey) {
 
 // p and q may come in either order as long as the CRT values follow them.
 TEST_F(KeyBlobTest, PrimesInTheOtherOrderWithTheirOwnCrtValues) {
-  BnCtxPtr ctx(BN_CTX_new());
-  const BnPtr p = Number(key_, OSSL_PKEY_PARAM_RSA_FACTOR1);
-  const BnPtr q = Number(key_, OSSL_PKEY_PARAM_RSA_FACTOR2);
-  BnPtr pinv(BN_mod_inverse(nullptr, p.get(), q.get(), ctx.get()));
+  OsslPtr<BN_CTX> ctx(BN_CTX_new());
+  const OsslPtr<BIGNUM> p = Number(key_, OSSL_PKEY_PARAM_RSA_FACTOR1);
+  const OsslPtr<BIGNUM> q = Number(key_, OSSL_PKEY_PARAM_RSA_FACTOR2);
+  OsslPtr<BIGNUM> pinv(BN_mod_inverse(nullptr, p.get(), q.get(), ctx.get()));
   Bytes blob = HandMadeBlob(key_, 7, 0xA400);
   blob.resize(148);  // header and modulus
   PutLe(&blob, q.get(), 64);
@@ -145,7 +145,7 @@ TEST_F(KeyBlobTest, PrimesInTheOtherOrderWithTheirOwnCrtValues) {
   PutLe(&blob, Number(key_, OSSL_PKEY_PARAM_RSA_EXPONENT1).get(), 64);
   PutLe(&blob, pinv.get(), 64);
   PutLe(&blob, Number(key_, OSSL_PKEY_PARAM_RSA_D).get(), 128);
-  EvpPkeyPtr parsed;
+  OsslPtr<EVP_PKEY> parsed;
   BlobHeader header;
   ASSERT_EQ(ParseRsaKeyBlob(blob, &parsed, &header), 0u);
   EXPECT_EQ(EVP_PKEY_eq(parsed.get(), key_), 1);
@@ -198,7 +198,7 @@ TEST_F(KeyBlobTest, PrivateBlobRejections) {
   for (const Mutation& m : mutations) {
     Bytes blob = good;
     m.apply(blob);
-    EvpPkeyPtr parsed;
+    OsslPtr<EVP_PKEY> parsed;
     BlobHeader header;
     EXPECT_EQ(ParseRsaKeyBlob(blob, &parsed, &header), m.error) << m.what;
     EXPECT_EQ(parsed, nullptr) << m.what;
@@ -219,13 +219,13 @@ TEST_F(KeyBlobTest, PublicBlobRejections) {
   for (const Mutation& m : mutations) {
     Bytes blob = good;
     m.apply(blob);
-    EvpPkeyPtr parsed;
+    OsslPtr<EVP_PKEY> parsed;
     BlobHeader header;
     EXPECT_EQ(ParseRsaKeyBlob(blob, &parsed, &header), m.error) << m.what;
   }
   // A 1032-bit key has a public blob but no private one: its primes are
   // wider than L/16 bytes.
-  EvpPkeyPtr odd = OpensslRsaKey(1032);
+  OsslPtr<EVP_PKEY> odd = OpensslRsaKey(1032);
   ByteBuffer blob;
   EXPECT_EQ(EncodeRsaPublicKeyBlob(odd.get(), kCalgRsaKeyx, &blob), 0u);
   EXPECT_EQ(EncodeRsaPrivateKeyBlob(odd.get(), kCalgRsaKeyx, &blob), win32::kNteBadKey);
@@ -235,10 +235,10 @@ TEST_F(KeyBlobTest, EncoderRejections) {
   ByteBuffer blob;
   EXPECT_EQ(EncodeRsaPrivateKeyBlob(key_, kCalgSha1, &blob), win32::kNteBadAlgid);
   EXPECT_EQ(EncodeRsaPublicKeyBlob(key_, 0, &blob), win32::kNteBadAlgid);
-  EvpPkeyPtr ec(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+  OsslPtr<EVP_PKEY> ec(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
   EXPECT_EQ(EncodeRsaPublicKeyBlob(ec.get(), kCalgRsaKeyx, &blob), win32::kNteBadKey);
   // The public half alone has no private blob.
-  EvpPkeyPtr publicOnly;
+  OsslPtr<EVP_PKEY> publicOnly;
   BlobHeader header;
   ASSERT_EQ(ParseRsaKeyBlob(HandMadeBlob(key_, 6, 0xA400), &publicOnly, &header), 0u);
   EXPECT_EQ(EncodeRsaPrivateKeyBlob(publicOnly.get(), kCalgRsaKeyx, &blob), win32::kNteBadKey);

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "encoding/code_page.h"
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider.h"
 #include "platform/platform_database.h"
 

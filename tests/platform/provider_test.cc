@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider.h"
 
 namespace quorvant {
@@ -46,10 +46,10 @@ Bytes Digest(const EVP_MD* md, std::string_view data) {
   return out;
 }
 
-BnPtr Number(const EVP_PKEY* key, const char* name) {
+OsslPtr<BIGNUM> Number(const EVP_PKEY* key, const char* name) {
   BIGNUM* bn = nullptr;
   EXPECT_EQ(EVP_PKEY_get_bn_param(key, name, &bn), 1) << name;
-  return BnPtr(bn);
+  return OsslPtr<BIGNUM>(bn);
 }
 
 // CryptCreateHash, CryptSetHashParam(HP_HASHVAL), CryptSignHash.
@@ -62,9 +62,9 @@ uint32_t SignDigest(ProviderContext& ctx, uint32_t hashAlg, const Bytes& digest,
 }
 
 // A key read from a blob by OpenSSL's MSBLOB reader.
-EvpPkeyPtr ReadWithOpenssl(const ByteBuffer& blob) {
+OsslPtr<EVP_PKEY> ReadWithOpenssl(const ByteBuffer& blob) {
   const unsigned char* in = blob.data();
-  return EvpPkeyPtr(blob.data()[0] == kPrivatekeyblob ? b2i_PrivateKey(&in, blob.size())
+  return OsslPtr<EVP_PKEY>(blob.data()[0] == kPrivatekeyblob ? b2i_PrivateKey(&in, blob.size())
                                                       : b2i_PublicKey(&in, blob.size()));
 }
 
@@ -368,7 +368,7 @@ TEST_F(ProviderTest, PrivateKeyBlobHoldsTheGeneratedKey) {
           7,   2,   0,   0,  static_cast<uint8_t>(alg), static_cast<uint8_t>(alg >> 8), 0, 0,
           'R', 'S', 'A', '2'};
       EXPECT_TRUE(std::equal(header.begin(), header.end(), blob.data()));
-      EvpPkeyPtr read = ReadWithOpenssl(blob);
+      OsslPtr<EVP_PKEY> read = ReadWithOpenssl(blob);
       ASSERT_NE(read, nullptr);
       for (const char* name :
            {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E, OSSL_PKEY_PARAM_RSA_D,
@@ -460,7 +460,7 @@ TEST_F(ProviderTest, ExportKeyRejections) {
 // OpenSSL's MSBLOB writer), leaves unchanged, and signs exactly as OpenSSL
 // signs with it.
 TEST_F(ProviderTest, ImportedKeyPairSignsLikeOpenssl) {
-  EvpPkeyPtr reference(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
+  OsslPtr<EVP_PKEY> reference(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
   std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
   ASSERT_GT(i2b_PrivateKey_bio(bio.get(), reference.get()), 0);
   char* data = nullptr;
@@ -483,7 +483,7 @@ TEST_F(ProviderTest, ImportedKeyPairSignsLikeOpenssl) {
 
   for (const EVP_MD* md : {EVP_md5(), EVP_sha1()}) {
     const Bytes digest = Digest(md, "The quick brown fox");
-    EvpPkeyCtxPtr sign(EVP_PKEY_CTX_new(reference.get(), nullptr));
+    OsslPtr<EVP_PKEY_CTX> sign(EVP_PKEY_CTX_new(reference.get(), nullptr));
     size_t sigLength = 512;
     Bytes expected(sigLength);
     ASSERT_EQ(EVP_PKEY_sign_init(sign.get()), 1);
@@ -502,7 +502,7 @@ TEST_F(ProviderTest, ImportedKeyPairSignsLikeOpenssl) {
 }
 
 TEST_F(ProviderTest, ImportRules) {
-  EvpPkeyPtr reference(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{1024}));
+  OsslPtr<EVP_PKEY> reference(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{1024}));
   std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), &BIO_free);
   ASSERT_GT(i2b_PrivateKey_bio(bio.get(), reference.get()), 0);
   char* data = nullptr;
@@ -625,7 +625,7 @@ TEST_F(ProviderTest, HashObjectStatesAndSignErrors) {
   // With CRYPT_NOHASHOID the bare digest is what the signature recovers to.
   ASSERT_EQ(ctx->signHash(*hash, kAtSignature, kCryptNohashoid, &signature), 0u);
   const Bytes raw = Reversed(signature);
-  EvpPkeyCtxPtr recover(EVP_PKEY_CTX_new(key->rsaKey(), nullptr));
+  OsslPtr<EVP_PKEY_CTX> recover(EVP_PKEY_CTX_new(key->rsaKey(), nullptr));
   Bytes recovered(128);
   size_t recoveredLength = recovered.size();
   ASSERT_EQ(EVP_PKEY_verify_recover_init(recover.get()), 1);

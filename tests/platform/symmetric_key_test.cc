@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/win32_errors.h"
+#include "base/win32_errors.h"
 #include "platform/crypto_provider.h"
 #include "platform/key_blob.h"
 

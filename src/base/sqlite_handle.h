@@ -1,7 +1,7 @@
 // Owners of SQLite connections and prepared statements, shared by every
 // SQLite-backed store (the registry, the certificate stores and keys).
-#ifndef QUORVANT_HOST_SQLITE_HANDLE_H_
-#define QUORVANT_HOST_SQLITE_HANDLE_H_
+#ifndef QUORVANT_BASE_SQLITE_HANDLE_H_
+#define QUORVANT_BASE_SQLITE_HANDLE_H_
 
 #include <sqlite3.h>
 
@@ -20,4 +20,4 @@ using SqliteStatementHandle = std::unique_ptr<sqlite3_stmt, SqliteStatementFinal
 
 }  // namespace quorvant
 
-#endif  // QUORVANT_HOST_SQLITE_HANDLE_H_
+#endif  // QUORVANT_BASE_SQLITE_HANDLE_H_

@@ -9,8 +9,8 @@
 // of winerror.h; every code listed here has a message in system_messages.cc
 // (the FACILITY_WIN32 HRESULTs such as E_INVALIDARG borrow the text of their
 // Win32 code, as FormatMessage does).
-#ifndef QUORVANT_HOST_WIN32_ERRORS_H_
-#define QUORVANT_HOST_WIN32_ERRORS_H_
+#ifndef QUORVANT_BASE_WIN32_ERRORS_H_
+#define QUORVANT_BASE_WIN32_ERRORS_H_
 
 #include <cstdint>
 
@@ -707,4 +707,4 @@ inline constexpr uint32_t kScardWCacheItemTooBig = 0x80100072;
 
 }  // namespace quorvant::win32
 
-#endif  // QUORVANT_HOST_WIN32_ERRORS_H_
+#endif  // QUORVANT_BASE_WIN32_ERRORS_H_

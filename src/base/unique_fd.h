@@ -1,6 +1,6 @@
 // Owner of a POSIX file descriptor.
-#ifndef QUORVANT_HOST_UNIQUE_FD_H_
-#define QUORVANT_HOST_UNIQUE_FD_H_
+#ifndef QUORVANT_BASE_UNIQUE_FD_H_
+#define QUORVANT_BASE_UNIQUE_FD_H_
 
 #include <unistd.h>
 
@@ -35,4 +35,4 @@ class UniqueFd {
 
 }  // namespace quorvant
 
-#endif  // QUORVANT_HOST_UNIQUE_FD_H_
+#endif  // QUORVANT_BASE_UNIQUE_FD_H_

@@ -1,7 +1,7 @@
 // Result codes the engine leaves in errorCode; every code has its message in
 // ErrorMessageTable (error_messages.cc).
-#ifndef QUORVANT_ENGINE_RESULT_CODES_H_
-#define QUORVANT_ENGINE_RESULT_CODES_H_
+#ifndef QUORVANT_BASE_RESULT_CODES_H_
+#define QUORVANT_BASE_RESULT_CODES_H_
 
 #include <cstdint>
 
@@ -41,4 +41,4 @@ inline constexpr int32_t kAccessDenied = 5906;
 
 }  // namespace quorvant::rc
 
-#endif  // QUORVANT_ENGINE_RESULT_CODES_H_
+#endif  // QUORVANT_BASE_RESULT_CODES_H_
