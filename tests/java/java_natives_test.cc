@@ -186,8 +186,6 @@ class JavaNativesTest : public ::testing::Test {
   std::deque<FakeString> strings;
 };
 
-TEST_F(JavaNativesTest, OneNativePerOperation) { EXPECT_EQ(Natives().size(), 63u); }
-
 // In every method and at every string position, a null string or a failed
 // GetStringChars ends the walk: the strings before it are released in
 // declared order, the export is not called and the result code stays.
