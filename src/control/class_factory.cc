@@ -8,14 +8,26 @@
 namespace quorvant::control {
 namespace {
 
-std::atomic<int64_t> moduleUsers{0};
+std::atomic<int64_t> liveObjects{0};
+std::atomic<int64_t> serverLocks{0};
+
+// Takes one away unless there is none, and gives the count before: an
+// unlock without a lock, or a release without a reference, must not hide
+// another user of the module.
+template <class Count>
+Count DropOne(std::atomic<Count>& count) {
+  Count current = count.load();
+  while (current > 0 && !count.compare_exchange_weak(current, current - 1)) {
+  }
+  return current;
+}
 
 bool SameGuid(const GUID* a, const GUID& b) {
   return a != nullptr && std::memcmp(a, &b, sizeof(GUID)) == 0;
 }
 
-// Lives as long as the module. Its references count as users of the module
-// (a caller holding the factory may still create controls), but the object
+// Lives as long as the module. Its references keep the module in use (a
+// caller holding the factory may still create controls), but the object
 // itself is never destroyed.
 class ClassFactory final : public IClassFactory {
  public:
@@ -29,55 +41,48 @@ class ClassFactory final : public IClassFactory {
     AddRef();
     return S_OK;
   }
-  ULONG AddRef() override {
-    LockModule();
-    return ++references;
-  }
+  ULONG AddRef() override { return ++references; }
   ULONG Release() override {
-    // A release without a reference changes nothing.
-    ULONG current = references.load();
-    while (current != 0 && !references.compare_exchange_weak(current, current - 1)) {
-    }
-    if (current == 0) return 0;
-    UnlockModule();
-    return current - 1;
+    const ULONG before = DropOne(references);
+    return before > 0 ? before - 1 : 0;
   }
   HRESULT CreateInstance(IUnknown* pUnkOuter, const IID* riid, void** ppvObject) override {
     return ZebCapiControl::Create(pUnkOuter, riid, ppvObject);
   }
   HRESULT LockServer(BOOL fLock) override {
     if (fLock) {
-      LockModule();
+      ++serverLocks;
     } else {
-      UnlockModule();
+      DropOne(serverLocks);
     }
     return S_OK;
   }
+
+  bool referenced() const { return references.load() > 0; }
 
  private:
   std::atomic<ULONG> references{0};
 };
 
-}  // namespace
-
-void LockModule() { ++moduleUsers; }
-
-// An unlock without a lock (LockServer(FALSE) first) is ignored rather than
-// letting the count go negative and report the module free too early.
-void UnlockModule() {
-  int64_t current = moduleUsers.load();
-  while (current > 0 && !moduleUsers.compare_exchange_weak(current, current - 1)) {
-  }
+ClassFactory& TheFactory() {
+  static ClassFactory factory;
+  return factory;
 }
 
-bool ModuleInUse() { return moduleUsers.load() > 0; }
+}  // namespace
+
+void LockModule() { ++liveObjects; }
+void UnlockModule() { DropOne(liveObjects); }
+
+bool ModuleInUse() {
+  return liveObjects.load() > 0 || serverLocks.load() > 0 || TheFactory().referenced();
+}
 
 HRESULT GetClassObject(const CLSID* rclsid, const IID* riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   if (!SameGuid(rclsid, CLSID_ZEBCapi)) return CLASS_E_CLASSNOTAVAILABLE;
-  static ClassFactory factory;
-  return factory.QueryInterface(riid, ppv);
+  return TheFactory().QueryInterface(riid, ppv);
 }
 
 }  // namespace quorvant::control

@@ -7,8 +7,11 @@
 
 namespace quorvant::control {
 
+// Each control counts itself from construction to destruction.
 void LockModule();
 void UnlockModule();
+// True while a control, a reference to the class factory or a server lock
+// is alive.
 bool ModuleInUse();
 
 // The class factory of CLSID_ZEBCapi: one object for the module's lifetime,

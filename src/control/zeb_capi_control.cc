@@ -30,6 +30,18 @@ bool SameGuid(const IID* a, const GUID& b) {
   return a != nullptr && std::memcmp(a, &b, sizeof(GUID)) == 0;
 }
 
+// An object of another party (an outer object, what it answers for us) may
+// well be written in C: it is called through its table as the binary
+// interface lays it out, never as a C++ class of ours.
+struct UnknownTable {
+  HRESULT (*queryInterface)(void* self, const IID* riid, void** ppvObject);
+  ULONG (*addRef)(void* self);
+  ULONG (*release)(void* self);
+};
+const UnknownTable& TableOf(void* object) {
+  return **static_cast<const UnknownTable* const*>(object);
+}
+
 // --- The method table behind IDispatch ------------------------------------
 
 constexpr size_t kMaxParameters = 8;
@@ -157,7 +169,7 @@ int32_t AfterFailure(SecurityEngine& engine, int32_t*) { return engine.GetErrorC
 
 ZebCapiControl::ZebCapiControl(Key, IUnknown* outer, std::unique_ptr<SecurityEngine> engineIn)
     : inner(this),
-      controllingUnknown(outer != nullptr ? outer : &inner),
+      outerUnknown(outer),
       engine(std::move(engineIn)) {
   LockModule();
 }
@@ -223,10 +235,17 @@ HRESULT ZebCapiControl::answerInterface(const IID* riid, void** ppvObject) {
 }
 
 HRESULT ZebCapiControl::QueryInterface(const IID* riid, void** ppvObject) {
-  return controllingUnknown->QueryInterface(riid, ppvObject);
+  if (outerUnknown == nullptr) return inner.QueryInterface(riid, ppvObject);
+  return TableOf(outerUnknown).queryInterface(outerUnknown, riid, ppvObject);
 }
-ULONG ZebCapiControl::AddRef() { return controllingUnknown->AddRef(); }
-ULONG ZebCapiControl::Release() { return controllingUnknown->Release(); }
+ULONG ZebCapiControl::AddRef() {
+  if (outerUnknown == nullptr) return inner.AddRef();
+  return TableOf(outerUnknown).addRef(outerUnknown);
+}
+ULONG ZebCapiControl::Release() {
+  if (outerUnknown == nullptr) return inner.Release();
+  return TableOf(outerUnknown).release(outerUnknown);
+}
 
 // --- IDispatch ---------------------------------------------------------------
 
@@ -373,7 +392,7 @@ HRESULT ZebCapiControl::GetInterfaceSafetyOptions(const IID* riid,
   void* probe = nullptr;
   const HRESULT answered = QueryInterface(riid, &probe);
   if (answered != S_OK) return answered;
-  static_cast<IUnknown*>(probe)->Release();
+  TableOf(probe).release(probe);
   const uint32_t supported = SupportedSafety(riid);
   if (supported == 0) return E_FAIL;
   *pdwSupportedOptions = supported;
@@ -387,7 +406,7 @@ HRESULT ZebCapiControl::SetInterfaceSafetyOptions(const IID* riid, uint32_t dwOp
   void* probe = nullptr;
   const HRESULT answered = QueryInterface(riid, &probe);
   if (answered != S_OK) return answered;
-  static_cast<IUnknown*>(probe)->Release();
+  TableOf(probe).release(probe);
   safetyOptions |= dwOptionSetMask & dwEnabledOptions;
   const uint32_t supported = SupportedSafety(riid);
   return supported != 0 && (safetyOptions & supported) != 0 ? S_OK : E_FAIL;

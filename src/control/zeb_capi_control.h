@@ -86,7 +86,8 @@ class ZebCapiControl final : public IZEBCapi, public IObjectSafety {
   HRESULT forward(Out* ret, Operation&& operation, Args... args);
 
   NonDelegatingUnknown inner;
-  IUnknown* const controllingUnknown;
+  // The outer object when aggregated, else null (the inner unknown controls).
+  IUnknown* const outerUnknown;
   const std::unique_ptr<SecurityEngine> engine;
   // IObjectSafety's options: only ever gain bits.
   uint32_t safetyOptions = 0;

@@ -339,6 +339,14 @@ int main(void) {
   factory->lpVtbl->LockServer(factory, 0);
   factory->lpVtbl->Release(factory);
   check(DllCanUnloadNow() == S_OK, "unlocked", 0);
+  /* An unlock without a lock must not hide the next user of the module. */
+  DllGetClassObject(&CLSID_ZEBCapi, &IID_IClassFactory, (void**)&factory);
+  factory->lpVtbl->LockServer(factory, 0);
+  factory->lpVtbl->LockServer(factory, 0);
+  check(DllCanUnloadNow() == S_FALSE, "a spurious unlock is ignored", 0);
+  factory->lpVtbl->Release(factory);
+  check(factory->lpVtbl->Release(factory) == 0 && DllCanUnloadNow() == S_OK,
+        "so is a spurious release", 0);
 
   printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
