@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "control/guid.h"
 #include "control/module_state.h"
 #include "control/zeb_capi_control.h"
 
@@ -20,10 +21,6 @@ Count DropOne(std::atomic<Count>& count) {
   while (current > 0 && !count.compare_exchange_weak(current, current - 1)) {
   }
   return current;
-}
-
-bool SameGuid(const GUID* a, const GUID& b) {
-  return a != nullptr && std::memcmp(a, &b, sizeof(GUID)) == 0;
 }
 
 // Lives as long as the module. Its references keep the module in use (a

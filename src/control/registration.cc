@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "encoding/code_page.h"
+#include "host/registry_names.h"
 
 namespace quorvant::control {
 namespace {
@@ -64,19 +65,15 @@ std::string StringFromData(const RegValue& value) {
   return Utf8FromWide(text);
 }
 
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-    if (up(a[i]) != up(b[i])) return false;
-  }
-  return true;
-}
-
 // A key with its values and subkeys, as it was before a ForceRemove.
+struct NamedSnapshot;
 struct KeySnapshot {
   std::vector<std::pair<std::string, RegValue>> values;
-  std::vector<std::pair<std::string, KeySnapshot>> subkeys;
+  std::vector<NamedSnapshot> subkeys;
+};
+struct NamedSnapshot {
+  std::string name;
+  KeySnapshot key;
 };
 
 uint32_t Snapshot(Registry& registry, RegRoot root, const std::string& path, KeySnapshot* out) {
@@ -88,11 +85,11 @@ uint32_t Snapshot(Registry& registry, RegRoot root, const std::string& path, Key
   }
   if (e != reg::kErrNoMoreItems) return e;
   for (uint32_t i = 0; (e = registry.enumSubkey(root, path, i, &name)) == 0; ++i) {
-    out->subkeys.emplace_back(name, KeySnapshot());
+    out->subkeys.push_back(NamedSnapshot{name, KeySnapshot()});
   }
   if (e != reg::kErrNoMoreItems) return e;
-  for (auto& [child, snapshot] : out->subkeys) {
-    if ((e = Snapshot(registry, root, path + "\\" + child, &snapshot)) != 0) return e;
+  for (NamedSnapshot& child : out->subkeys) {
+    if ((e = Snapshot(registry, root, path + "\\" + child.name, &child.key)) != 0) return e;
   }
   return 0;
 }
@@ -103,8 +100,8 @@ void Restore(Registry& registry, RegRoot root, const std::string& path,
   for (const auto& [name, value] : snapshot.values) {
     (void)registry.setValue(root, path, name, value.type, value.data);
   }
-  for (const auto& [child, sub] : snapshot.subkeys) {
-    Restore(registry, root, path + "\\" + child, sub);
+  for (const NamedSnapshot& child : snapshot.subkeys) {
+    Restore(registry, root, path + "\\" + child.name, child.key);
   }
 }
 
@@ -206,7 +203,9 @@ uint32_t RegisterControl(Registry& registry, RegistrationSide side, std::string_
       [&] { return w.removeTree(ClassKey()); },
       [&] { return w.setString(ClassKey(), "", kClassName); },
       [&] { return w.setString(ClassKey("ProgID"), "", kProgId); },
-      [&] { return w.setString(ClassKey("VersionIndependentProgID"), "", kVersionIndependentProgId); },
+      [&] {
+        return w.setString(ClassKey("VersionIndependentProgID"), "", kVersionIndependentProgId);
+      },
       [&] { return w.createKey(ClassKey("Programmable")); },
       [&] { return w.setString(ClassKey("InprocServer32"), "", module); },
       [&] { return w.setString(ClassKey("InprocServer32"), "ThreadingModel", "Apartment"); },
@@ -252,7 +251,8 @@ uint32_t UnregisterControl(Registry& registry, RegistrationSide side) {
     const uint32_t e = registry.queryValue(root, Classes(std::string(progId) + "\\CLSID"), "",
                                            &value);
     note(e);
-    if (e == 0 && value.type == reg::kSz && SameTextIgnoringCase(StringFromData(value), kClsid)) {
+    if (e == 0 && value.type == reg::kSz &&
+        FoldName(StringFromData(value)) == FoldName(kClsid)) {
       note(registry.deleteTree(root, Classes(progId)));
     }
   }

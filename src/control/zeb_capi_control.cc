@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/win32_errors.h"
+#include "control/guid.h"
 #include "control/module_state.h"
 #include "control/variant_args.h"
 #include "exports/automation_string.h"
@@ -25,10 +26,6 @@ static_assert(static_cast<uint32_t>(E_UNEXPECTED) == win32::kEUnexpected);
 static_assert(sizeof(VARIANT) == 24 && offsetof(VARIANT, lVal) == 8);
 
 namespace {
-
-bool SameGuid(const IID* a, const GUID& b) {
-  return a != nullptr && std::memcmp(a, &b, sizeof(GUID)) == 0;
-}
 
 // An object of another party (an outer object, what it answers for us) may
 // well be written in C: it is called through its table as the binary

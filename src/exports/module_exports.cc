@@ -18,8 +18,8 @@ enum class Direction { kRegister, kUnregister };
 
 HRESULT Registration(Direction direction, RegistrationSide side) noexcept {
   try {
-    std::unique_ptr<quorvant::Registry> registry =
-        quorvant::OpenSqliteRegistry(quorvant::DefaultRegistryPaths(quorvant::ProcessEnvironment()));
+    std::unique_ptr<quorvant::Registry> registry = quorvant::OpenSqliteRegistry(
+        quorvant::DefaultRegistryPaths(quorvant::ProcessEnvironment()));
     if (!registry) return E_OUTOFMEMORY;
     uint32_t error = 0;
     if (direction == Direction::kRegister) {

@@ -79,13 +79,16 @@ int RegsvrCommand(const std::vector<std::string>& args) {
       std::fprintf(stderr, "quorvant: %s\n", dlerror());
       return PrintOutcome(Hresult(win32::kErrorModNotFound));
     }
-    entries.registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(handle.get(), "DllRegisterServer"));
+    entries.registerServer =
+        reinterpret_cast<HRESULT (*)()>(dlsym(handle.get(), "DllRegisterServer"));
     entries.unregisterServer =
         reinterpret_cast<HRESULT (*)()>(dlsym(handle.get(), "DllUnregisterServer"));
     entries.install =
         reinterpret_cast<HRESULT (*)(BOOL, const OLECHAR*)>(dlsym(handle.get(), "DllInstall"));
   }
-  const char* entry = machine ? "DllInstall" : unregister ? "DllUnregisterServer" : "DllRegisterServer";
+  const char* entry = machine      ? "DllInstall"
+                      : unregister ? "DllUnregisterServer"
+                                   : "DllRegisterServer";
   HRESULT hr = S_OK;
   if (machine) {
     if (entries.install == nullptr) {
