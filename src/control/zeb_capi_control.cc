@@ -144,6 +144,9 @@ HRESULT InvokeWith(const DISPPARAMS& params, VARIANT* result, uint32_t* argErr,
   return S_OK;
 }
 
+// What a method hands back: the operation's value; for a refused argument
+// an empty string or the code; after a failure that escaped the operation,
+// the same, with the code the guard left.
 BSTR Deliver(SecurityEngine& engine, Text&& text) {
   BSTR result = MakeAutomationString(text);
   if (result == nullptr) engine.noteEscapedFailure(true);

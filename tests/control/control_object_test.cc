@@ -239,7 +239,7 @@ TEST(ControlInvoke, StringArgumentForms) {
 }
 
 // The flat interface stops at a zero character; the control refuses the
-// string instead of hashing a part of it.
+// string instead of hashing what comes before the zero.
 TEST(ControlMethods, StringWithZeroIsRefused) {
   Control control;
   Bstr cut(std::u16string_view(u"a\0b", 3));
