@@ -76,6 +76,10 @@ step filter '' --key-usage 0x20
 step filter '' --flags 0x42
 for _ in alice bob wang; do "$q" store delete MY 1 >/dev/null; done
 
+echo; echo "== The automation control, registered for this user"
+step regsvr
+step reg query 'HKCR\CLSID\{6E1C2A90-3D47-4B8E-9F15-7A2C51E08D34}' /s
+
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'
 "$q" errors | sed -n 1,5p

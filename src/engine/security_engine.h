@@ -167,11 +167,12 @@ class SecurityEngine {
   // result code with this (memory exhaustion gives 5002, anything else 5001).
   void noteEscapedFailure(bool outOfMemory);
 
-  // --- Java native methods ---
-  // A Java string can hold a zero character, which the flat interface would
-  // read as its end. Such an argument is refused as an operation refuses a
-  // bad one: both codes cleared, 5005 left (and returned).
-  int32_t refuseUnrepresentableArgument();
+  // --- Front ends (automation control, Java methods) ---
+  // A front end refuses a string argument it cannot hand over whole (one
+  // holding a zero character before its end, which the flat interface could
+  // not carry either): the codes are cleared and 5005 is left, as for a
+  // missing argument. Returns the code.
+  int32_t refuseArgument();
 
  private:
   // Steps 1 and 3 of the result-code protocol.

@@ -9,6 +9,7 @@
 //   quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT
 //   quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE
 //   quorvant reg query|add|delete KEY [options]   the registry store
+//   quorvant regsvr [-u] [--machine] [LIBRARY]    register the automation control
 //   quorvant store ..., quorvant cert FILE        the certificate stores
 //   quorvant pfx info FILE [PASSWORD]             a PKCS #12 file's certificates
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
@@ -26,6 +27,7 @@
 #include "export_calls.h"
 #include "pfx_command.h"
 #include "reg_command.h"
+#include "regsvr_command.h"
 #include "store_command.h"
 
 namespace quorvant::cli {
@@ -61,6 +63,7 @@ int Usage() {
                "       quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT\n"
                "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
                "       quorvant reg query|add|delete KEY [options]\n"
+               "       quorvant regsvr [-u] [--machine] [LIBRARY]\n"
                "       quorvant store list|add|delete ...\n"
                "       quorvant cert FILE\n");
   return kExitUsage;
@@ -167,6 +170,7 @@ int main(int argc, char** argv) {
   if (command == "hash") return HashText(args);
   if (command == "hash-file") return HashFileCommand(args);
   if (command == "reg") return RegCommand(args);
+  if (command == "regsvr") return RegsvrCommand(args);
   if (command == "pfx") return PfxCommand(args);
   if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);

@@ -144,7 +144,7 @@ template <class Ret>
 JavaResult<Ret> RefuseEmbeddedZero() {
   SecurityEngine* engine = TheEngine();
   if (engine == nullptr) return Answer<Ret>(rc::kAllocationFailed);
-  return Answer<Ret>(engine->refuseUnrepresentableArgument());
+  return Answer<Ret>(engine->refuseArgument());
 }
 
 // The guard of every native method, as around the flat exports: a failure

@@ -1,10 +1,10 @@
-// What the engine does for the Java front end beyond the operations.
+// What the front ends ask of the engine beyond its operations.
 #include "base/result_codes.h"
 #include "engine/security_engine.h"
 
 namespace quorvant {
 
-int32_t SecurityEngine::refuseUnrepresentableArgument() {
+int32_t SecurityEngine::refuseArgument() {
   clearCodes();
   errorCode = rc::kBadArgument;
   return errorCode;
