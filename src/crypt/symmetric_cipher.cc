@@ -69,6 +69,8 @@ bool SymmetricCipher::encrypt(const void* data, int32_t n) {
   output_.clear();
   if (data == nullptr || n < 1) return false;
   if (!setUp()) return false;
+  // One allocation for the whole ciphertext, however many calls fill it.
+  if (!output_.reserve(n - n % kBlock + kBlock)) return fail(win32::kNteNoMemory);
   const auto* in = static_cast<const uint8_t*>(data);
   const int32_t whole = n - n % kBlock;
   for (int32_t at = 0; at < whole; at += kBlock) {
@@ -92,6 +94,7 @@ bool SymmetricCipher::decrypt(const void* data, int32_t n) {
   if (data == nullptr || n < 1) return false;
   if (n % kBlock != 0) return fail(win32::kNteBadData);
   if (!setUp()) return false;
+  if (!output_.reserve(n)) return fail(win32::kNteNoMemory);
   const auto* in = static_cast<const uint8_t*>(data);
   for (int32_t at = 0; at + kBlock < n; at += kBlock) {
     if (const uint32_t error = key_->decrypt(std::span(in + at, kBlock), false, &output_)) {
