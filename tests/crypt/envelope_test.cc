@@ -29,6 +29,9 @@
 #include "engine/fake_services.h"
 #include "engine/security_engine.h"
 #include "pfx/pfx_store.h"
+#include "platform/crypto_provider.h"
+#include "platform/crypto_provider_constants.h"
+#include "platform/key_blob.h"
 
 namespace quorvant {
 namespace {
@@ -408,6 +411,38 @@ TEST_F(EnvelopeTest, SkipsRecipientsWithoutAKey) {
   const std::u16string envelope = engine_->CertEncryptPkcs7(u"x", Base64Of(Bytes("bundle_ba.der")), 1, 0);
   EXPECT_EQ(engine_->CertDecryptPkcs7(envelope, 0), u"x");
   EXPECT_EQ(engine_->GetErrorCode(), 0);
+}
+
+// The recipient's key kept as a signature key: the certificate does not
+// serve for decryption.
+TEST_F(EnvelopeTest, ASignatureKeyIsTheWrongUsage) {
+  const std::string keyPem = Bytes("alice.key");
+  OsslPtr<BIO> bio(BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size())));
+  OsslPtr<EVP_PKEY> key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+  ByteBuffer blob;
+  ASSERT_EQ(EncodeRsaPrivateKeyBlob(key.get(), kCalgRsaSign, &blob), 0u);
+  const std::string container = "crypt-test-signature-" + std::to_string(::getpid());
+  std::unique_ptr<ProviderContext> context;
+  ASSERT_EQ(ProviderContext::Acquire(container, kMsEnhancedProv, kProvRsaFull, kCryptNewkeyset,
+                                     &context),
+            0u);
+  std::unique_ptr<CryptKey> imported;
+  ASSERT_EQ(context->importKey(blob.bytes(), 0, &imported), 0u);
+  CertStore my;
+  CertContext added;
+  ASSERT_EQ(fakes_.stores->openSystemStore("MY", &my), 0u);
+  const std::string der = Bytes("alice.der");
+  ASSERT_EQ(my.addEncoded(std::span(reinterpret_cast<const uint8_t*>(der.data()), der.size()),
+                          AddDisposition::kAlways, &added),
+            0u);
+  ASSERT_EQ(added.setKeyProviderInfo(context->keyProviderInfo(kAtSignature)), 0u);
+
+  EXPECT_TRUE(engine_->CertDecryptPkcs7(Base64Of(Bytes("cms_des3.der")), kAnsi).empty());
+  EXPECT_EQ(engine_->GetErrorCode(), rc::kCertUsageMismatch);
+  std::unique_ptr<ProviderContext> none;
+  EXPECT_EQ(ProviderContext::Acquire(container, kMsEnhancedProv, kProvRsaFull, kCryptDeletekeyset,
+                                     &none),
+            0u);
 }
 
 TEST_F(EnvelopeTest, HostileSizesAreRefusedBeforeAnyWork) {
