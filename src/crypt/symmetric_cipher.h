@@ -45,11 +45,11 @@ class SymmetricCipher {
   [[nodiscard]] bool encrypt(const void* data, int32_t n);
   // Replace output() with the plaintext. Every block but the last goes
   // through a non-final call, the last through the final one, which checks
-  // and removes the padding. Unlike the platform's own wrapper, a final
-  // block whose padding is wrong (a wrong key, damaged text) fails the
-  // decryption with NTE_BAD_DATA and an empty output, and so does a length
-  // that is not a whole number of blocks: reporting such garbage as
-  // plaintext helps nobody.
+  // and removes the padding. A final block whose padding is wrong (a wrong
+  // key, damaged text) fails the decryption with NTE_BAD_DATA and an empty
+  // output, and so does a length that is not a whole number of blocks:
+  // such bytes are no plaintext, and handing them back as one would hide
+  // the failure from the caller.
   [[nodiscard]] bool decrypt(const void* data, int32_t n);
 
   const ByteBuffer& output() const { return output_; }
