@@ -79,6 +79,31 @@ for _ in alice bob wang; do "$q" store delete MY 1 >/dev/null; done
 echo; echo "== The automation control, registered for this user"
 step regsvr
 step reg query 'HKCR\CLSID\{6E1C2A90-3D47-4B8E-9F15-7A2C51E08D34}' /s
+echo; echo "== Encryption: Triple-DES with a caller's key, and PKCS #7 envelopes"
+key=0123456789ABCDEFFEDCBA987654321089ABCDEF01234567
+printf 'Pay 100 to 王小明' > "$work/plain.txt"
+step encrypt --key $key --ansi --out "$work/sym.b64" "$work/plain.txt"
+echo "ours:    $(cat "$work/sym.b64")"
+echo "openssl: $(iconv -f UTF-8 -t CP950 < "$work/plain.txt" |
+  openssl enc -des-ede3-cbc -K $key -iv 0000000000000000 | base64 -w0)"
+step decrypt --key $key --ansi "$work/sym.b64"
+step decrypt --key 1111111111111111FEDCBA987654321089ABCDEF01234567 --ansi "$work/sym.b64"
+step encrypt --to "$work/cert.pem" --out "$work/envelope.b64" "$work/plain.txt"
+openssl pkcs12 -in "$work/demo.pfx" -nocerts -nodes -passin pass:demo-secret \
+  -out "$work/pfx-key.pem" 2>/dev/null
+printf '\n$ base64 -d envelope.b64 | openssl cms -decrypt -inform DER -inkey <key from demo.pfx> | iconv -f UTF-16LE\n'
+base64 -d "$work/envelope.b64" | openssl cms -decrypt -inform DER -inkey "$work/pfx-key.pem" |
+  iconv -f UTF-16LE -t UTF-8; echo
+iconv -f UTF-8 -t UTF-16LE < "$work/plain.txt" |
+  openssl cms -encrypt -binary -aes256 -outform DER "$work/cert.pem" | base64 -w0 > "$work/foreign.b64"
+printf 'dialog 202\nbrowse "%s"\ntype password demo-secret\npress ok\n' "$work/demo.pfx" \
+  > "$work/pick-pfx.script"
+echo "foreign.b64: openssl cms -encrypt -aes256 of the UTF-16 text; its key is only in demo.pfx,"
+echo "so decryption asks for the file in dialog 202."
+echo "script: $(tr '\n' ';' < "$work/pick-pfx.script")"
+QUORVANT_DIALOGS=scripted QUORVANT_DIALOG_SCRIPT="$work/pick-pfx.script" \
+  step decrypt "$work/foreign.b64"
+QUORVANT_DIALOGS=none step decrypt "$work/foreign.b64"
 
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'

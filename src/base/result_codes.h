@@ -38,6 +38,12 @@ inline constexpr int32_t kPfxFileUnreadable = 5401;
 inline constexpr int32_t kFileNotFound = 5902;
 inline constexpr int32_t kPathNotFound = 5903;
 inline constexpr int32_t kAccessDenied = 5906;
+inline constexpr int32_t kBadCipherAlgorithm = 9001;
+inline constexpr int32_t kBadCipherText = 9002;
+inline constexpr int32_t kBadCipherKeyLength = 9003;
+inline constexpr int32_t kEncryptFailed = 9004;
+inline constexpr int32_t kDecryptFailed = 9005;
+inline constexpr int32_t kNoDecryptCertificate = 9006;
 
 }  // namespace quorvant::rc
 

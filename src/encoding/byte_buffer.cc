@@ -91,6 +91,22 @@ bool ByteBuffer::append(const void* src, int32_t n) {
   return true;
 }
 
+bool ByteBuffer::reserve(int32_t n) {
+  if (n < 1 || !fitsWithTerminator(n)) return false;
+  const size_t needed = static_cast<size_t>(n) + 2;
+  if (needed <= storage_.capacity()) return true;
+  try {
+    std::vector<uint8_t> grown;
+    grown.reserve(needed);
+    grown.assign(storage_.begin(), storage_.end());
+    wipe(storage_);
+    storage_.swap(grown);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 bool ByteBuffer::append(std::span<const uint8_t> bytes) {
   if (bytes.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     return false;

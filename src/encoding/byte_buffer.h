@@ -33,6 +33,10 @@ class ByteBuffer {
   // The content becomes the n bytes of src in reverse order (little-endian
   // CryptoAPI numbers to big-endian byte strings). n < 1 or src absent: false.
   bool assignReversed(const void* src, int32_t n);
+  // Makes room for n bytes of content in all, so appends up to that length
+  // do not move the content (and leave no copies of it behind). False when
+  // n does not fit or memory runs out; the content is unchanged either way.
+  bool reserve(int32_t n);
   // Releases the content; length 0. The memory is wiped first, so a buffer
   // that held key material or a password leaves nothing behind.
   void clear();

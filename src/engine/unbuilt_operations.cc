@@ -52,12 +52,4 @@ int32_t SecurityEngine::SelectSignerEx2(TextArg, TextArg, TextArg, int32_t, Text
 Text SecurityEngine::SignPkcs1(TextArg, int32_t) { answerNotBuilt(); return Text(); }
 Text SecurityEngine::SignPkcs7(TextArg, int32_t) { answerNotBuilt(); return Text(); }
 
-Text SecurityEngine::SymEncrypt(TextArg, TextArg, int32_t, int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::SymDecrypt(TextArg, TextArg, int32_t, int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::CertEncryptPkcs7(TextArg, TextArg, int32_t, int32_t) {
-  answerNotBuilt();
-  return Text();
-}
-Text SecurityEngine::CertDecryptPkcs7(TextArg, int32_t) { answerNotBuilt(); return Text(); }
-
 }  // namespace quorvant

@@ -120,20 +120,39 @@ uint32_t SymmetricKey::begin(Direction direction) {
   return 0;
 }
 
-uint32_t SymmetricKey::run(std::span<const uint8_t> data, ByteBuffer* out) {
+uint32_t SymmetricKey::run(std::span<const uint8_t> data, uint8_t* out) {
   if (data.empty()) return 0;
-  const size_t start = static_cast<size_t>(out->size());
   int written = 0;
-  if (!out->append(data.data(), static_cast<int32_t>(data.size()))) return win32::kNteNoMemory;
-  // In place: the cipher reads each block before it writes it.
-  uint8_t* at = out->data() + start;
-  if (EVP_CipherUpdate(ctx_.get(), at, &written, at, static_cast<int>(data.size())) <= 0 ||
+  if (EVP_CipherUpdate(ctx_.get(), out, &written, data.data(), static_cast<int>(data.size())) <= 0 ||
       static_cast<size_t>(written) != data.size()) {
     ERR_clear_error();
     return win32::kNteFail;
   }
   return 0;
 }
+
+namespace {
+
+// The result of one call, kept apart from *out until the call has
+// succeeded. Calls of a few blocks, as block-by-block callers make, stay
+// off the heap.
+class CallResult {
+ public:
+  bool allocate(size_t n) {
+    size_ = n;
+    if (n <= small_.size()) return true;
+    return n <= static_cast<size_t>(INT_MAX / 2) && large_.allocate(static_cast<int32_t>(n));
+  }
+  uint8_t* data() { return size_ <= small_.size() ? small_.data() : large_.data(); }
+  ~CallResult() { explicit_bzero(small_.data(), small_.size()); }
+
+ private:
+  std::array<uint8_t, 64> small_{};
+  ByteBuffer large_;  // wipes itself
+  size_t size_ = 0;
+};
+
+}  // namespace
 
 uint32_t SymmetricKey::encrypt(std::span<const uint8_t> data, bool final, ByteBuffer* out) {
   if (data.size() > INT_MAX / 2) return win32::kNteBadLen;
@@ -147,13 +166,16 @@ uint32_t SymmetricKey::encrypt(std::span<const uint8_t> data, bool final, ByteBu
     if (rest > 0) std::memcpy(last.data(), data.data() + whole, rest);
     std::memset(last.data() + rest, static_cast<int>(kBlockSize - rest), kBlockSize - rest);
   }
-  ByteBuffer result;
-  uint32_t error = begin(Direction::kEncrypt);
-  if (error == 0) error = run(data.first(whole), &result);
-  if (error == 0 && final) error = run(last, &result);
+  const size_t total = whole + (final ? kBlockSize : 0);
+  CallResult result;
+  uint32_t error = result.allocate(total) ? begin(Direction::kEncrypt) : win32::kNteNoMemory;
+  if (error == 0) error = run(data.first(whole), result.data());
+  if (error == 0 && final) error = run(last, result.data() + whole);
   explicit_bzero(last.data(), last.size());
   if (error != 0 || final) finish();
-  if (error == 0 && !result.empty() && !out->append(result.bytes())) error = win32::kNteNoMemory;
+  if (error == 0 && total > 0 && !out->append(result.data(), static_cast<int32_t>(total))) {
+    error = win32::kNteNoMemory;
+  }
   return error;
 }
 
@@ -162,13 +184,13 @@ uint32_t SymmetricKey::decrypt(std::span<const uint8_t> data, bool final, ByteBu
   if (data.size() % kBlockSize != 0 || (final && data.empty())) return win32::kNteBadData;
   if (data.empty()) return 0;
 
-  ByteBuffer result;
-  uint32_t error = begin(Direction::kDecrypt);
-  if (error == 0) error = run(data, &result);
-  size_t keep = static_cast<size_t>(result.size());
+  CallResult result;
+  uint32_t error = result.allocate(data.size()) ? begin(Direction::kDecrypt) : win32::kNteNoMemory;
+  if (error == 0) error = run(data, result.data());
+  size_t keep = data.size();
   if (error == 0 && final) {
     // PKCS #5 (RFC 8018, 6.1.1, step 4): 1 to 8 bytes, each the pad length.
-    const uint8_t* tail = result.data() + result.size() - kBlockSize;
+    const uint8_t* tail = result.data() + data.size() - kBlockSize;
     const uint8_t pad = tail[kBlockSize - 1];
     bool padOk = pad >= 1 && pad <= kBlockSize;
     for (size_t i = kBlockSize - (padOk ? pad : 0); padOk && i < kBlockSize; ++i) {

@@ -72,7 +72,8 @@ class SymmetricKey {
   // Readies ctx_ for `direction`, starting at the IV unless a message in
   // that direction is under way.
   uint32_t begin(Direction direction);
-  uint32_t run(std::span<const uint8_t> data, ByteBuffer* out);
+  // Runs the cipher over `data` into out[0, data.size()).
+  uint32_t run(std::span<const uint8_t> data, uint8_t* out);
   void finish() { direction_ = Direction::kNone; }
 
   const uint32_t algId_;

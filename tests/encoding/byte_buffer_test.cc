@@ -50,6 +50,22 @@ TEST(ByteBufferTest, Append) {
   EXPECT_EQ(b.view(), expected);
 }
 
+// Appends within the reserved room never move the content.
+TEST(ByteBufferTest, Reserve) {
+  ByteBuffer b;
+  EXPECT_FALSE(b.reserve(0));
+  ASSERT_TRUE(b.append("ab", 2));
+  ASSERT_TRUE(b.reserve(1000));
+  EXPECT_STREQ(b.c_str(), "ab");
+  const uint8_t* before = b.data();
+  for (int i = 0; i < 499; ++i) ASSERT_TRUE(b.append("cd", 2));
+  EXPECT_EQ(b.data(), before);
+  EXPECT_EQ(b.size(), 1000);
+  ExpectTerminated(b);
+  EXPECT_TRUE(b.reserve(10));  // smaller than the content: nothing to do
+  EXPECT_EQ(b.size(), 1000);
+}
+
 TEST(ByteBufferTest, AssignReversed) {
   ByteBuffer b;
   ASSERT_TRUE(b.assignReversed("\x01\x02\x03\x04", 4));

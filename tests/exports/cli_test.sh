@@ -81,6 +81,24 @@ expect "filter by usage" "result: 5017 憑證用途(加解密,簽驗章)不合�
 for _ in 1 2 3; do "$q" store delete MY 1 >/dev/null; done
 rm -rf "$pfx"
 
+# encrypt and decrypt: the text from a file or standard input, the result
+# to standard output or --out as it is.
+key=0123456789ABCDEFFEDCBA9876543210
+ctmp=$(mktemp -d)
+printf 'abc' > "$ctmp/abc.txt"
+expect "encrypt --key" $'mms+aMMkXGI=\nresult: 0 成功(0)' 0 -- "$q" encrypt --key $key --ansi "$ctmp/abc.txt"
+expect "decrypt --key stdin" $'abc\nresult: 0 成功(0)' 0 -- sh -c "printf mms+aMMkXGI= | \"$q\" decrypt --key $key --ansi"
+expect "decrypt wrong key" $'\nresult: 9005 解密錯誤(9005)\nsystem error: 0x80090005 Bad Data.\r\n(0x80090005)' 1 -- sh -c "printf mms+aMMkXGI= | \"$q\" decrypt --key ${key/0/1} --ansi"
+expect "encrypt needs one of --key and --to" "$(printf 'usage: quorvant encrypt --key HEX|--to CERT [--alg N] [--ansi] [--out FILE] [INPUT]\n       quorvant decrypt [--key HEX] [--alg N] [--ansi] [--out FILE] [INPUT]')" 64 -- "$q" encrypt "$ctmp/abc.txt"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$ctmp/k.pem" -out "$ctmp/c.pem" -subj /CN=cli -days 2 2>/dev/null
+openssl x509 -in "$ctmp/c.pem" -outform DER -out "$ctmp/c.der"
+for cert in c.pem c.der; do
+  "$q" encrypt --to "$ctmp/$cert" --alg 1 --ansi --out "$ctmp/env.b64" "$ctmp/abc.txt" >/dev/null
+  expect "envelope to $cert" "abc" 0 -- sh -c "base64 -d '$ctmp/env.b64' | openssl cms -decrypt -provider legacy -provider default -inform DER -inkey '$ctmp/k.pem'"
+done
+expect "envelope without a key, no dialog" $'\nresult: 5002 配置記憶體發生錯誤(5002)' 1 -- env QUORVANT_DIALOGS=none "$q" decrypt "$ctmp/env.b64"
+rm -rf "$ctmp"
+
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
 if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&

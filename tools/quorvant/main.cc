@@ -15,6 +15,7 @@
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
+//   quorvant encrypt|decrypt ...  symmetric and envelope encryption (crypt_command.h)
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "QuorvantATL.h"
 #include "encoding/code_page.h"
 #include "engine/error_messages.h"
+#include "crypt_command.h"
 #include "export_calls.h"
 #include "pfx_command.h"
 #include "reg_command.h"
@@ -65,7 +67,9 @@ int Usage() {
                "       quorvant reg query|add|delete KEY [options]\n"
                "       quorvant regsvr [-u] [--machine] [LIBRARY]\n"
                "       quorvant store list|add|delete ...\n"
-               "       quorvant cert FILE\n");
+               "       quorvant cert FILE\n"
+               "       quorvant encrypt --key HEX|--to CERT [--alg N] [--ansi] [--out FILE] [INPUT]\n"
+               "       quorvant decrypt [--key HEX] [--alg N] [--ansi] [--out FILE] [INPUT]\n");
   return kExitUsage;
 }
 
@@ -175,5 +179,7 @@ int main(int argc, char** argv) {
   if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);
   if (command == "cert") return CertCommand(args);
+  if (command == "encrypt") return EncryptCommand(args);
+  if (command == "decrypt") return DecryptCommand(args);
   return Usage();
 }

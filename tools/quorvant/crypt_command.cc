@@ -1,0 +1,156 @@
+#include "crypt_command.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+
+#include "QuorvantATL.h"
+#include "encoding/base64.h"
+#include "encoding/code_page.h"
+#include "export_calls.h"
+
+namespace quorvant::cli {
+namespace {
+
+constexpr int kExitUsage = 64;
+constexpr int32_t kAnsiText = 0x800;
+
+int CryptUsage() {
+  std::fprintf(stderr,
+               "usage: quorvant encrypt --key HEX|--to CERT [--alg N] [--ansi] [--out FILE] [INPUT]\n"
+               "       quorvant decrypt [--key HEX] [--alg N] [--ansi] [--out FILE] [INPUT]\n");
+  return kExitUsage;
+}
+
+struct CryptArguments {
+  std::optional<std::string> key;
+  std::optional<std::string> recipients;  // the certificate file
+  int32_t algorithm = 0;
+  int32_t flags = 0;
+  std::optional<std::string> out;
+  std::optional<std::string> input;
+};
+
+std::optional<CryptArguments> Parse(const std::vector<std::string>& args) {
+  CryptArguments parsed;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--key" && hasValue) {
+      parsed.key = args[++i];
+    } else if (a == "--to" && hasValue) {
+      parsed.recipients = args[++i];
+    } else if (a == "--alg" && hasValue) {
+      const std::optional<int32_t> n = ParseInt32(args[++i]);
+      if (!n) return std::nullopt;
+      parsed.algorithm = *n;
+    } else if (a == "--ansi") {
+      parsed.flags |= kAnsiText;
+    } else if (a == "--out" && hasValue) {
+      parsed.out = args[++i];
+    } else if (!a.starts_with("--") && !parsed.input) {
+      parsed.input = a;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return parsed;
+}
+
+std::optional<std::string> ReadAll(const std::optional<std::string>& path) {
+  if (!path) {
+    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  }
+  std::ifstream file(*path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::ostringstream contents;
+  contents << file.rdbuf();
+  return contents.str();
+}
+
+// A certificate file as the component takes it: PEM text as it is, DER as
+// its Base64.
+std::optional<std::string> RecipientText(const std::string& path) {
+  std::optional<std::string> contents = ReadAll(path);
+  if (!contents || contents->empty()) return std::nullopt;
+  if (contents->starts_with("-----") || (*contents)[0] == 'M') return contents;
+  ByteBuffer text;
+  if (!Base64Encode(contents->data(), static_cast<int32_t>(contents->size()), text)) {
+    return std::nullopt;
+  }
+  return std::string(text.view());
+}
+
+std::string TakeText(BSTR text) {
+  std::string out =
+      text == nullptr ? std::string() : Utf8FromWide(std::u16string_view(text, SysStringLen(text)));
+  SysFreeString(text);
+  return out;
+}
+
+int Finish(const std::string& result, const CryptArguments& parsed) {
+  if (parsed.out) {
+    std::ofstream file(*parsed.out, std::ios::binary | std::ios::trunc);
+    file << result;
+    if (!file) std::fprintf(stderr, "quorvant: cannot write %s\n", parsed.out->c_str());
+  } else {
+    std::printf("%s\n", result.c_str());
+  }
+  const int32_t code = ::GetErrorCode();
+  std::printf("result: %d %s\n", code, TakeText(::GetErrorMsg()).c_str());
+  const int32_t capi = ::GetCapiErrorCode();
+  if (capi != 0) {
+    std::printf("system error: 0x%08X %s\n", static_cast<uint32_t>(capi),
+                TakeText(::GetCapiErrorMsg()).c_str());
+  }
+  return code == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int EncryptCommand(const std::vector<std::string>& args) {
+  const std::optional<CryptArguments> parsed = Parse(args);
+  if (!parsed || parsed->key.has_value() == parsed->recipients.has_value()) return CryptUsage();
+  const std::optional<std::string> input = ReadAll(parsed->input);
+  if (!input) {
+    std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->input->c_str());
+    return kExitUsage;
+  }
+  const std::u16string text = WideFromUtf8(*input);
+  if (parsed->key) {
+    const std::u16string key = WideFromUtf8(*parsed->key);
+    return Finish(TakeText(::SymEncrypt(text.c_str(), key.c_str(), parsed->algorithm, parsed->flags)),
+                  *parsed);
+  }
+  const std::optional<std::string> recipients = RecipientText(*parsed->recipients);
+  if (!recipients) {
+    std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->recipients->c_str());
+    return kExitUsage;
+  }
+  const std::u16string certificates = WideFromUtf8(*recipients);
+  return Finish(TakeText(::CertEncryptPkcs7(text.c_str(), certificates.c_str(), parsed->algorithm,
+                                            parsed->flags)),
+                *parsed);
+}
+
+int DecryptCommand(const std::vector<std::string>& args) {
+  const std::optional<CryptArguments> parsed = Parse(args);
+  if (!parsed || parsed->recipients) return CryptUsage();
+  const std::optional<std::string> input = ReadAll(parsed->input);
+  if (!input) {
+    std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->input->c_str());
+    return kExitUsage;
+  }
+  const std::u16string text = WideFromUtf8(*input);
+  if (parsed->key) {
+    const std::u16string key = WideFromUtf8(*parsed->key);
+    return Finish(TakeText(::SymDecrypt(text.c_str(), key.c_str(), parsed->algorithm, parsed->flags)),
+                  *parsed);
+  }
+  return Finish(TakeText(::CertDecryptPkcs7(text.c_str(), parsed->flags)), *parsed);
+}
+
+}  // namespace quorvant::cli
