@@ -1,8 +1,10 @@
 // The flat exported functions: one per engine operation, each a line that
 // converts the arguments, calls theEngine and converts the result. The guard
 // around each call keeps every failure on this side of the boundary as a
-// result code.
+// result code. Each call holds the engine's lock from the first touch of
+// theEngine to the last.
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "QuorvantATL.h"
@@ -26,10 +28,18 @@ std::unique_ptr<SecurityEngine> CreateTheEngine() noexcept {
 // it is unloaded (or at exit, if the loader keeps it).
 std::unique_ptr<SecurityEngine> theEngine = CreateTheEngine();
 
+std::recursive_mutex& TheEngineMutex() {
+  // A function-local static, so an entry called during another library's
+  // initialisation still finds it built.
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
 BSTR EmptyResult() { return MakeAutomationString(std::u16string_view()); }
 
 template <class Operation>
 BSTR TextExport(Operation&& operation) noexcept {
+  EngineLock lock;
   SecurityEngine* engine = TheEngine();
   if (engine == nullptr) return EmptyResult();
   try {
@@ -46,6 +56,7 @@ BSTR TextExport(Operation&& operation) noexcept {
 
 template <class Operation>
 int32_t IntExport(Operation&& operation) noexcept {
+  EngineLock lock;
   SecurityEngine* engine = TheEngine();
   if (engine == nullptr) return rc::kAllocationFailed;
   try {
@@ -63,6 +74,8 @@ std::u16string_view A(const OLECHAR* text) { return ArgumentText(text); }
 }  // namespace
 
 SecurityEngine* TheEngine() { return theEngine.get(); }
+
+EngineLock::EngineLock() : guard_(TheEngineMutex()) {}
 
 }  // namespace quorvant
 
