@@ -2,12 +2,14 @@
 // control is not part of this build yet: there is no class to hand out and
 // nothing to register.
 #include "QuorvantATL.h"
+#include "base/win32_errors.h"
 
 namespace {
-constexpr HRESULT kOk = 0;
-constexpr HRESULT kNotImplemented = static_cast<HRESULT>(0x80004001);
-constexpr HRESULT kPointer = static_cast<HRESULT>(0x80004003);
-constexpr HRESULT kClassNotAvailable = static_cast<HRESULT>(0x80040111);
+namespace win32 = quorvant::win32;
+constexpr HRESULT kOk = 0;  // S_OK
+constexpr HRESULT kNotImplemented = static_cast<HRESULT>(win32::kENotimpl);
+constexpr HRESULT kPointer = static_cast<HRESULT>(win32::kEPointer);
+constexpr HRESULT kClassNotAvailable = static_cast<HRESULT>(win32::kClassEClassnotavailable);
 }  // namespace
 
 extern "C" {
