@@ -7,9 +7,12 @@
 #include <mutex>
 #include <new>
 
+#include <type_traits>
+
 #include "QuorvantATL.h"
-#include "exports/automation_string.h"
 #include "base/result_codes.h"
+#include "exports/automation_string.h"
+#include "exports/operation_table.h"
 #include "exports/the_engine.h"
 
 namespace quorvant {
@@ -78,6 +81,23 @@ SecurityEngine* TheEngine() { return theEngine.get(); }
 EngineLock::EngineLock() : guard_(TheEngineMutex()) {}
 
 }  // namespace quorvant
+
+// The public header declares every operation of the table with the table's
+// result and parameter kinds, so the header, the exports below and every
+// list built from the table cannot drift apart.
+namespace quorvant::table_check {
+using kText = BSTR;
+using kInt = int32_t;
+#define T(name) const OLECHAR*
+#define I(name) int32_t
+#define X(Name, Export, DispId, Result, Params)                              \
+  static_assert(std::is_same_v<decltype(&::Export), Result(*) Params>,       \
+                #Export " in QuorvantATL.h does not match the operation table");
+QUORVANT_OPERATIONS(X)
+#undef X
+#undef I
+#undef T
+}  // namespace quorvant::table_check
 
 using quorvant::A;
 using quorvant::IntExport;
