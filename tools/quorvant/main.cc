@@ -14,6 +14,7 @@
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
+//   quorvant help [COMMAND]       every command, or one with its options
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "encoding/code_page.h"
 #include "engine/error_messages.h"
 #include "export_calls.h"
+#include "help_command.h"
 #include "pfx_command.h"
 #include "reg_command.h"
 #include "store_command.h"
@@ -52,19 +54,7 @@ int PrintOutcome() {
   return code == 0 ? 0 : 1;
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: quorvant call NAME [ARG...] [--then NAME [ARG...]]...\n"
-               "       quorvant exports\n"
-               "       quorvant version\n"
-               "       quorvant errors\n"
-               "       quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT\n"
-               "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
-               "       quorvant reg query|add|delete KEY [options]\n"
-               "       quorvant store list|add|delete ...\n"
-               "       quorvant cert FILE\n");
-  return kExitUsage;
-}
+int Usage() { return UsageError(); }
 
 // One process, one engine: calls joined by "--then" run in order on the same
 // engine, so state left by one (the personal-store list, a selected signer)
@@ -115,7 +105,7 @@ int Errors() {
   }
   std::u16string_view fallback = DefaultErrorMessage();
   std::printf("default\t%s\n", Utf8FromWide(fallback).c_str());
-  return 0;
+  return PrintOutcome();
 }
 
 // The digest flags of Hash and HashFile from the options; the last argument
@@ -160,6 +150,9 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "help") return HelpCommand(AsksForHelp(args) ? std::vector<std::string>{"help"} : args);
+  if (command == "--help" || command == "-h") return HelpCommand({});
+  if (AsksForHelp(args)) return HelpCommand({command});
   if (command == "call") return Call(args);
   if (command == "exports" && args.empty()) return Exports();
   if (command == "version" && args.empty()) return Version();
