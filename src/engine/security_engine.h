@@ -167,6 +167,14 @@ class SecurityEngine {
   // result code with this (memory exhaustion gives 5002, anything else 5001).
   void noteEscapedFailure(bool outOfMemory);
 
+  // --- base: the administration interface (exports/admin_exports.cc) ---
+  // Its calls leave their outcome where GetErrorCode and GetCapiErrorCode
+  // read it, as an operation does.
+  void setAdministrationResult(int32_t code, uint32_t systemError) {
+    errorCode = code;
+    capiErrorCode = systemError;
+  }
+
  private:
   // Steps 1 and 3 of the result-code protocol.
   void clearCodes() {

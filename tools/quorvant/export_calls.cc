@@ -8,8 +8,8 @@
 #include <type_traits>
 
 #include "QuorvantATL.h"
-#include "exports/operation_table.h"
-#include "encoding/code_page.h"
+#include "operation_table.h"
+#include "results.h"
 
 namespace quorvant::cli {
 namespace {
@@ -21,7 +21,7 @@ struct ArgTraits<const OLECHAR*> {
   using Storage = std::u16string;
   static constexpr const char* kName = "text";
   static bool parse(const std::string& in, Storage* out) {
-    *out = WideFromUtf8(in);
+    *out = Utf16FromUtf8(in);
     return true;
   }
   static const OLECHAR* pass(const Storage& s) { return s.c_str(); }
@@ -43,7 +43,7 @@ template <class R>
 void StoreResult(R result, CallOutcome* outcome) {
   if constexpr (std::is_same_v<R, BSTR>) {
     outcome->textResult = true;
-    outcome->text = result == nullptr ? std::string() : Utf8FromWide(std::u16string_view(result, SysStringLen(result)));
+    outcome->text = result == nullptr ? std::string() : Utf8FromUtf16(std::u16string_view(result, SysStringLen(result)));
     SysFreeString(result);
   } else {
     outcome->value = result;

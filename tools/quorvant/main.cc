@@ -1,5 +1,7 @@
 // quorvant: the component's command-line tool. It reaches the component only
-// through the flat exports of libQuorvantATL.so, as any native caller does.
+// through the exports of libQuorvantATL.so, as any native caller does: the
+// operations (QuorvantATL.h) and the administration interface
+// (QuorvantAdmin.h).
 //
 //   quorvant call NAME [ARG...] [--then NAME [ARG...]]...
 //                                 call exports in order on one engine
@@ -22,37 +24,18 @@
 #include <vector>
 
 #include "QuorvantATL.h"
-#include "encoding/code_page.h"
-#include "engine/error_messages.h"
+#include "QuorvantAdmin.h"
 #include "export_calls.h"
 #include "help_command.h"
 #include "pfx_command.h"
 #include "reg_command.h"
+#include "results.h"
 #include "store_command.h"
 
 namespace quorvant::cli {
 namespace {
 
 constexpr int kExitUsage = 64;
-
-std::string TakeText(BSTR text) {
-  std::string out = text == nullptr ? std::string() : Utf8FromWide(std::u16string_view(text, SysStringLen(text)));
-  SysFreeString(text);
-  return out;
-}
-
-// Every command ends with the result code and its message, and the system
-// error behind it when there is one. The exit status is 0 only for code 0.
-int PrintOutcome() {
-  const int32_t code = ::GetErrorCode();
-  std::printf("result: %d %s\n", code, TakeText(::GetErrorMsg()).c_str());
-  const int32_t capi = ::GetCapiErrorCode();
-  if (capi != 0) {
-    std::printf("system error: 0x%08X %s\n", static_cast<uint32_t>(capi),
-                TakeText(::GetCapiErrorMsg()).c_str());
-  }
-  return code == 0 ? 0 : 1;
-}
 
 int Usage() { return UsageError(); }
 
@@ -99,14 +82,7 @@ int Version() {
   return PrintOutcome();
 }
 
-int Errors() {
-  for (const ErrorMessageEntry& entry : ErrorMessageTable()) {
-    std::printf("%d\t%s\n", entry.code, Utf8FromWide(entry.text).c_str());
-  }
-  std::u16string_view fallback = DefaultErrorMessage();
-  std::printf("default\t%s\n", Utf8FromWide(fallback).c_str());
-  return PrintOutcome();
-}
+int Errors() { return PrintReport(QuorvantErrorTable()); }
 
 // The digest flags of Hash and HashFile from the options; the last argument
 // is the text or file. Nothing when the options do not parse.
@@ -130,7 +106,7 @@ std::optional<std::pair<int32_t, std::string>> HashArguments(const std::vector<s
 int HashText(const std::vector<std::string>& args) {
   auto parsed = HashArguments(args, true);
   if (!parsed) return Usage();
-  std::printf("%s\n", TakeText(::Hash(WideFromUtf8(parsed->second).c_str(), parsed->first)).c_str());
+  std::printf("%s\n", TakeText(::Hash(Utf16FromUtf8(parsed->second).c_str(), parsed->first)).c_str());
   return PrintOutcome();
 }
 
@@ -138,7 +114,7 @@ int HashFileCommand(const std::vector<std::string>& args) {
   auto parsed = HashArguments(args, false);
   if (!parsed) return Usage();
   std::printf("%s\n",
-              TakeText(::HashFile(WideFromUtf8(parsed->second).c_str(), parsed->first)).c_str());
+              TakeText(::HashFile(Utf16FromUtf8(parsed->second).c_str(), parsed->first)).c_str());
   return PrintOutcome();
 }
 
