@@ -74,7 +74,7 @@ int Exports() {
     std::printf("%-24.*s %s\n", static_cast<int>(info.name.size()), info.name.data(),
                 info.signature.c_str());
   }
-  return 0;
+  return PrintOutcome();
 }
 
 int Version() {
