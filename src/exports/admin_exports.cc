@@ -155,6 +155,23 @@ bool Enumerate(const CertStore& store, std::vector<CertContext>* out, AdminResul
   return true;
 }
 
+// A store named by the caller (MY when none is) with its certificates in
+// the order numbers count them.
+struct StoreListing {
+  std::string name;
+  CertStore store;
+  std::vector<CertContext> all;
+};
+bool ListStore(const OLECHAR* strStore, AdminResult& result, StoreListing* out) {
+  const auto name = StoreName(strStore, "MY");
+  if (!name) {
+    UnknownStore(result, strStore);
+    return false;
+  }
+  out->name = *name;
+  return OpenStore(out->name, &out->store, result) && Enumerate(out->store, &out->all, result);
+}
+
 void CertificateEntry(AdminResult& r, size_t number, const CertContext& context) {
   const CertificateInfo info(context);
   if (!info.valid()) {
@@ -344,18 +361,21 @@ AdminResult& RegistryFailure(AdminResult& result, uint32_t error) {
   return result.fail(rc::kGeneralError, error, "ERROR: " + text);
 }
 
-std::unique_ptr<Registry> OpenRegistry() {
-  return OpenSqliteRegistry(DefaultRegistryPaths(ProcessEnvironment()));
-}
-
-// Parses the key; on failure the result says why.
-std::optional<KeyName> RegistryKey(const OLECHAR* strKey, AdminResult& result) {
-  std::optional<KeyName> key = ParseKey(Utf8(strKey));
-  if (!key) {
+// The registry store with the caller's key parsed; null when the key has
+// no root or the store cannot be opened, and the result says why.
+std::unique_ptr<Registry> OpenRegistryAt(const OLECHAR* strKey, AdminResult& result,
+                                         KeyName* key) {
+  std::optional<KeyName> parsed = ParseKey(Utf8(strKey));
+  if (!parsed) {
     result.fail(rc::kBadArgument, 0,
-                "no registry root in '" + Utf8(strKey) + "': begin with HKCU, HKLM or HKCR");
+                "ERROR: no registry root in '" + Utf8(strKey) + "': begin with HKCU, HKLM or HKCR");
+    return nullptr;
   }
-  return key;
+  *key = std::move(*parsed);
+  std::unique_ptr<Registry> registry =
+      OpenSqliteRegistry(DefaultRegistryPaths(ProcessEnvironment()));
+  if (!registry) RegistryFailure(result, reg::kErrOutOfMemory);
+  return registry;
 }
 
 }  // namespace
@@ -380,12 +400,10 @@ QUORVANT_API BSTR QuorvantStoreList(const OLECHAR* strStore) {
   return quorvant::ReportEntry([&] {
     using namespace quorvant;
     AdminResult r;
-    const auto name = StoreName(strStore, "MY");
-    if (!name) return UnknownStore(r, strStore);
-    CertStore store;
-    std::vector<CertContext> all;
-    if (!OpenStore(*name, &store, r) || !Enumerate(store, &all, r)) return r;
-    r.line("%s: %zu certificate%s", name->c_str(), all.size(), all.size() == 1 ? "" : "s");
+    StoreListing listing;
+    if (!ListStore(strStore, r, &listing)) return r;
+    const std::vector<CertContext>& all = listing.all;
+    r.line("%s: %zu certificate%s", listing.name.c_str(), all.size(), all.size() == 1 ? "" : "s");
     for (size_t i = 0; i < all.size(); ++i) CertificateEntry(r, i + 1, all[i]);
     return r;
   });
@@ -425,11 +443,10 @@ QUORVANT_API BSTR QuorvantStoreDelete(const OLECHAR* strStore, int32_t dwNumber)
   return quorvant::ReportEntry([&] {
     using namespace quorvant;
     AdminResult r;
-    const auto name = StoreName(strStore, "MY");
-    if (!name) return UnknownStore(r, strStore);
-    CertStore store;
-    std::vector<CertContext> all;
-    if (!OpenStore(*name, &store, r) || !Enumerate(store, &all, r)) return r;
+    StoreListing listing;
+    if (!ListStore(strStore, r, &listing)) return r;
+    const std::vector<CertContext>& all = listing.all;
+    const std::string* name = &listing.name;
     if (dwNumber < 1 || static_cast<size_t>(dwNumber) > all.size()) {
       char what[96];
       std::snprintf(what, sizeof what, "%s holds %zu certificate%s", name->c_str(), all.size(),
@@ -538,10 +555,10 @@ QUORVANT_API BSTR QuorvantRegQuery(const OLECHAR* strKey, const OLECHAR* strValu
   return quorvant::ReportEntry([&] {
     using namespace quorvant;
     AdminResult r;
-    const std::optional<KeyName> key = RegistryKey(strKey, r);
-    if (!key) return r;
-    std::unique_ptr<Registry> registry = OpenRegistry();
-    if (!registry) return RegistryFailure(r, reg::kErrOutOfMemory);
+    KeyName parsed;
+    std::unique_ptr<Registry> registry = OpenRegistryAt(strKey, r, &parsed);
+    if (!registry) return r;
+    const KeyName* key = &parsed;
     const std::string full = key->rootName + (key->path.empty() ? "" : "\\" + key->path);
     if (uint32_t e = registry->keyExists(key->root, key->path)) return RegistryFailure(r, e);
     auto value = [&](const std::string& name, const RegValue& v) {
@@ -579,17 +596,17 @@ QUORVANT_API BSTR QuorvantRegAdd(const OLECHAR* strKey, const OLECHAR* strValueN
   return quorvant::ReportEntry([&] {
     using namespace quorvant;
     AdminResult r;
-    const std::optional<KeyName> key = RegistryKey(strKey, r);
-    if (!key) return r;
     const std::optional<uint32_t> type = TypeFromName(Utf8(strType));
-    if (!type) return r.fail(rc::kBadArgument, 0, "no registry type " + Utf8(strType));
+    if (!type) return r.fail(rc::kBadArgument, 0, "ERROR: no registry type " + Utf8(strType));
     const auto data = DataFromText(*type, Utf8(strData));
     if (!data && (strValueName != nullptr || strData != nullptr)) {
       return r.fail(rc::kBadArgument, 0,
                     "ERROR: Invalid value for the type " + std::string(TypeName(*type)) + ".");
     }
-    std::unique_ptr<Registry> registry = OpenRegistry();
-    if (!registry) return RegistryFailure(r, reg::kErrOutOfMemory);
+    KeyName parsed;
+    std::unique_ptr<Registry> registry = OpenRegistryAt(strKey, r, &parsed);
+    if (!registry) return r;
+    const KeyName* key = &parsed;
     if (uint32_t e = registry->createKey(key->root, key->path)) return RegistryFailure(r, e);
     if (strValueName != nullptr || strData != nullptr) {
       if (uint32_t e = registry->setValue(key->root, key->path, Utf8(strValueName), *type, *data)) {
@@ -606,10 +623,10 @@ QUORVANT_API BSTR QuorvantRegDelete(const OLECHAR* strKey, const OLECHAR* strVal
   return quorvant::ReportEntry([&] {
     using namespace quorvant;
     AdminResult r;
-    const std::optional<KeyName> key = RegistryKey(strKey, r);
-    if (!key) return r;
-    std::unique_ptr<Registry> registry = OpenRegistry();
-    if (!registry) return RegistryFailure(r, reg::kErrOutOfMemory);
+    KeyName parsed;
+    std::unique_ptr<Registry> registry = OpenRegistryAt(strKey, r, &parsed);
+    if (!registry) return r;
+    const KeyName* key = &parsed;
     uint32_t e = 0;
     if (strValueName != nullptr) {
       e = registry->deleteValue(key->root, key->path, Utf8(strValueName));

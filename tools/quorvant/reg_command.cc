@@ -1,9 +1,9 @@
 #include "reg_command.h"
 
-#include <cctype>
+#include <strings.h>
+
 #include <cstdio>
 #include <optional>
-#include <string_view>
 
 #include "QuorvantAdmin.h"
 #include "results.h"
@@ -13,15 +13,8 @@ namespace {
 
 constexpr int kExitUsage = 64;
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+bool EqualsIgnoreCase(const std::string& a, const char* b) {
+  return ::strcasecmp(a.c_str(), b) == 0;
 }
 
 int Usage() {
