@@ -20,7 +20,14 @@
  *    GetCapiErrorMsg the system or key-service error number behind a
  *    failure, if any.
  *  - All functions work on one process-wide engine created when the library
- *    is loaded. It takes no lock: call it from one thread at a time.
+ *    is loaded, whose state (result codes, the selected signer, the
+ *    personal-store list, recorded file names) belongs to the process.
+ *    Every function that reaches it holds one process-wide lock for the
+ *    whole call, a dialog it shows included, so any thread may call at any
+ *    time: calls from several threads run one after another, and
+ *    GetErrorCode reports the last call of any thread. A thread that needs
+ *    its own result code reliably makes its calls without others between
+ *    them. SysAllocString and its kin, and GetPortEx, take no lock.
  *  - Nothing here throws or aborts on bad input.
  */
 #ifndef QUORVANT_ATL_H_

@@ -30,5 +30,6 @@ fi
 
 build=${1:-build}
 shift || true
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+# Our own builds treat warnings as errors; a packager's plain cmake does not.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVANT_WERROR=ON "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

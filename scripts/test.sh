@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the suite as built for release, a
-# short run of every libFuzzer target, then the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# short run of every libFuzzer target, the same suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the engine and the
+# concurrent export tests under ThreadSanitizer (not the property store's
+# tests: ThreadSanitizer does not follow a process-shared mutex that lives in
+# a shared memory mapping).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -15,3 +18,8 @@ scripts/setup.sh build-asan -DQUORVANT_SANITIZE=ON -DQUORVANT_BENCH=OFF
 (cd build-asan &&
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$jobs" -LE slow)
+
+scripts/setup.sh build-tsan -DQUORVANT_TSAN=ON -DQUORVANT_BENCH=OFF -DQUORVANT_FUZZ=OFF
+(cd build-tsan &&
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -j"$jobs" -R '^(ConcurrentExports|SecurityEngineTest|HashTest|HashFileTest|RegistryOperationsTest|CertOperationsTest|ErrorMessagesTest|GetMacAddressTest|GetOSNameTest|ModuleVersionTest)\.')

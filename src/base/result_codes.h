@@ -32,6 +32,7 @@ inline constexpr int32_t kBadPkcs7 = 5042;
 inline constexpr int32_t kNoSignerSelected = 5067;
 inline constexpr int32_t kUserCancelled = 5070;
 inline constexpr int32_t kWrongPassword = 5071;
+inline constexpr int32_t kPersonalStoreUnopenable = 5201;
 inline constexpr int32_t kBadPkcs12 = 5207;
 inline constexpr int32_t kPkcs12WrongPassword = 5208;
 inline constexpr int32_t kPfxFileUnreadable = 5401;

@@ -383,6 +383,7 @@ inline constexpr uint32_t kRpcEWrongThread = 0x8001010E;
 inline constexpr uint32_t kRpcEAccessDenied = 0x8001011B;
 inline constexpr uint32_t kRpcETimeout = 0x8001011F;
 inline constexpr uint32_t kRpcEUnexpected = 0x8001FFFF;
+inline constexpr uint32_t kClassEClassnotavailable = 0x80040111;
 inline constexpr uint32_t kEAccessdenied = 0x80070005;
 inline constexpr uint32_t kEHandle = 0x80070006;
 inline constexpr uint32_t kEOutofmemory = 0x8007000E;

@@ -38,14 +38,6 @@ std::shared_ptr<DialogHost> SharedScriptedHost(const std::string& scriptPath) {
 
 }  // namespace
 
-DialogEnvLookup ProcessDialogEnvironment() {
-  return [](const char* name) -> std::optional<std::string> {
-    const char* value = ::secure_getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-  };
-}
-
 std::shared_ptr<DialogHost> MakeConfiguredDialogHost(const DialogEnvLookup& env) {
   const std::string kind = env("QUORVANT_DIALOGS").value_or("");
   if (kind == "scripted") return SharedScriptedHost(env("QUORVANT_DIALOG_SCRIPT").value_or(""));

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "base/environment.h"
+
 namespace quorvant {
 
 enum class DialogOutcome { kOk, kCancel, kCannotCreate };
@@ -139,10 +141,10 @@ class DialogHost {
 // The host for processes where no dialog can be shown.
 std::shared_ptr<DialogHost> MakeNoDialogHost();
 
-// Reads one environment variable (nullopt when unset).
-using DialogEnvLookup = std::function<std::optional<std::string>(const char*)>;
-// The process environment (secure_getenv).
-DialogEnvLookup ProcessDialogEnvironment();
+// The environment lookup of base/environment.h, under the name the dialog
+// code has always used.
+using DialogEnvLookup = EnvLookup;
+inline DialogEnvLookup ProcessDialogEnvironment() { return ProcessEnvironment(); }
 
 // The host the configuration asks for:
 //   QUORVANT_DIALOGS = none | scripted | gtk | auto. auto (also when unset or

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "base/environment.h"
 #include "dialogs/dialog_platform.h"
 #include "encoding/code_page.h"
 
@@ -142,8 +143,8 @@ class LinuxDialogPlatform final : public DialogPlatform {
 }  // namespace
 
 std::string TemporaryDirectory() {
-  const char* value = ::secure_getenv("TMPDIR");
-  std::string directory = value != nullptr && value[0] == '/' ? value : "/tmp";
+  const std::optional<std::string> value = ProcessEnvironmentValue("TMPDIR");
+  std::string directory = value && !value->empty() && (*value)[0] == '/' ? *value : "/tmp";
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   return directory;
 }

@@ -8,6 +8,11 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string>
+
+#include "base/environment.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 namespace {
@@ -31,8 +36,8 @@ constexpr CodePageName kCodePages[] = {
 };
 
 // Error numbers as the platform reports them for these conversions.
-constexpr uint32_t kErrorNotEnoughMemory = 8;
-constexpr uint32_t kErrorInvalidParameter = 87;
+using win32::kErrorInvalidParameter;
+using win32::kErrorNotEnoughMemory;
 
 const char* IcuName(uint32_t codePage) {
   for (const auto& entry : kCodePages) {
@@ -42,10 +47,10 @@ const char* IcuName(uint32_t codePage) {
 }
 
 uint32_t CodePageFromEnvironment() {
-  const char* value = std::getenv("QUORVANT_CODEPAGE");
-  if (value == nullptr || *value == '\0') return kDefaultCodePage;
+  const std::optional<std::string> value = ProcessEnvironmentValue("QUORVANT_CODEPAGE");
+  if (!value || value->empty()) return kDefaultCodePage;
   char* end = nullptr;
-  unsigned long parsed = std::strtoul(value, &end, 10);
+  unsigned long parsed = std::strtoul(value->c_str(), &end, 10);
   if (*end != '\0' || IcuName(static_cast<uint32_t>(parsed)) == nullptr) {
     return kDefaultCodePage;
   }

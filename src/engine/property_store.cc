@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/win32_errors.h"
 #include "engine/security_engine.h"
 #include "host/shared_memory.h"
 
@@ -72,7 +73,8 @@ void SecurityEngine::PublishSigner() {
   // replaced.
   const uint32_t length = static_cast<uint32_t>(signerCertBytes.size());
   if (store.KeyExists("signerCertBytes")) {
-    constexpr int32_t kLongerThanStored = 8;  // ERROR_NOT_ENOUGH_MEMORY
+    // What the store answers for a value that does not fit in place.
+    constexpr int32_t kLongerThanStored = static_cast<int32_t>(win32::kErrorNotEnoughMemory);
     if (!store.SetValue("signerCertBytes", signerCertBytes.data(), length) &&
         store.lastError() == kLongerThanStored && store.DeleteValue("signerCertBytes")) {
       store.AddValue("signerCertBytes", length, signerCertBytes.data());

@@ -173,6 +173,13 @@ class SecurityEngine {
   // not carry either): the codes are cleared and 5005 is left, as for a
   // missing argument. Returns the code.
   int32_t refuseArgument();
+  // --- base: the administration interface (exports/admin_exports.cc) ---
+  // Its calls leave their outcome where GetErrorCode and GetCapiErrorCode
+  // read it, as an operation does.
+  void setAdministrationResult(int32_t code, uint32_t systemError) {
+    errorCode = code;
+    capiErrorCode = systemError;
+  }
 
  private:
   // Steps 1 and 3 of the result-code protocol.

@@ -1,13 +1,18 @@
 // The flat exported functions: one per engine operation, each a line that
 // converts the arguments, calls theEngine and converts the result. The guard
 // around each call keeps every failure on this side of the boundary as a
-// result code.
+// result code. Each call holds the engine's lock from the first touch of
+// theEngine to the last.
 #include <memory>
+#include <mutex>
 #include <new>
 
+#include <type_traits>
+
 #include "QuorvantATL.h"
-#include "exports/automation_string.h"
 #include "base/result_codes.h"
+#include "exports/automation_string.h"
+#include "exports/operation_table.h"
 #include "exports/the_engine.h"
 
 namespace quorvant {
@@ -26,10 +31,18 @@ std::unique_ptr<SecurityEngine> CreateTheEngine() noexcept {
 // it is unloaded (or at exit, if the loader keeps it).
 std::unique_ptr<SecurityEngine> theEngine = CreateTheEngine();
 
+std::recursive_mutex& TheEngineMutex() {
+  // A function-local static, so an entry called during another library's
+  // initialisation still finds it built.
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
 BSTR EmptyResult() { return MakeAutomationString(std::u16string_view()); }
 
 template <class Operation>
 BSTR TextExport(Operation&& operation) noexcept {
+  EngineLock lock;
   SecurityEngine* engine = TheEngine();
   if (engine == nullptr) return EmptyResult();
   try {
@@ -46,6 +59,7 @@ BSTR TextExport(Operation&& operation) noexcept {
 
 template <class Operation>
 int32_t IntExport(Operation&& operation) noexcept {
+  EngineLock lock;
   SecurityEngine* engine = TheEngine();
   if (engine == nullptr) return rc::kAllocationFailed;
   try {
@@ -64,7 +78,26 @@ std::u16string_view A(const OLECHAR* text) { return ArgumentText(text); }
 
 SecurityEngine* TheEngine() { return theEngine.get(); }
 
+EngineLock::EngineLock() : guard_(TheEngineMutex()) {}
+
 }  // namespace quorvant
+
+// The public header declares every operation of the table with the table's
+// result and parameter kinds, so the header, the exports below and every
+// list built from the table cannot drift apart.
+namespace quorvant::table_check {
+using kText = BSTR;
+using kInt = int32_t;
+#define T(name) const OLECHAR*
+#define I(name) int32_t
+#define X(Name, Export, DispId, Result, Params)                              \
+  static_assert(std::is_same_v<decltype(&::Export), Result(*) Params>,       \
+                #Export " in QuorvantATL.h does not match the operation table");
+QUORVANT_OPERATIONS(X)
+#undef X
+#undef I
+#undef T
+}  // namespace quorvant::table_check
 
 using quorvant::A;
 using quorvant::IntExport;

@@ -58,14 +58,6 @@ bool Fail(int* err, int code) {
 
 }  // namespace
 
-EnvLookup ProcessEnvironment() {
-  return [](const char* name) -> std::optional<std::string> {
-    const char* value = secure_getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-  };
-}
-
 std::string UserDataDirectory(const EnvLookup& env) {
   try {
     if (auto home = NonEmpty(env, "QUORVANT_HOME")) return *home;

@@ -5,19 +5,11 @@
 
 #include <sys/types.h>
 
-#include <functional>
-#include <optional>
 #include <string>
 
+#include "base/environment.h"
+
 namespace quorvant {
-
-// Reads one environment variable; nullopt when it is not set. Injected so
-// tests can describe any environment without touching the process's own.
-using EnvLookup = std::function<std::optional<std::string>(const char*)>;
-
-// The process environment. Uses secure_getenv, so a set-user-ID process does
-// not let its caller redirect where it keeps its files.
-EnvLookup ProcessEnvironment();
 
 // The per-user data directory, first match wins:
 //   1. $QUORVANT_HOME, when set and non-empty;

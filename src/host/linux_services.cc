@@ -8,6 +8,7 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 
+#include "base/environment.h"
 #include "host/data_paths.h"
 #include "host/module_version.h"
 #include "host/registry.h"
@@ -38,9 +39,7 @@ class LinuxOsVersionSource final : public OsVersionSource {
 class OsEnvironment final : public Environment {
  public:
   std::optional<std::string> get(const char* name) override {
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
+    return ProcessEnvironmentValue(name);
   }
 };
 
@@ -50,8 +49,7 @@ class OsEnvironment final : public Environment {
 class EnvironmentProtectedModeProbe final : public ProtectedModeProbe {
  public:
   bool isProtectedMode() override {
-    const char* value = std::getenv("QUORVANT_PROTECTED_MODE");
-    return value != nullptr && std::strcmp(value, "1") == 0;
+    return ProcessEnvironmentValue("QUORVANT_PROTECTED_MODE") == "1";
   }
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "base/win32_errors.h"
 #include "host/system_messages.h"
 
 // The record itself. `used` keeps it through optimisation; the section name
@@ -38,8 +39,8 @@ __attribute__((used, section(".quorvant_version"))) const quorvant::FixedFileInf
 namespace quorvant {
 namespace {
 
-constexpr uint32_t kErrorResourceDataNotFound = 1812;
-constexpr uint32_t kErrorResourceTypeNotFound = 1813;
+using win32::kErrorResourceDataNotFound;
+using win32::kErrorResourceTypeNotFound;
 constexpr char kLibrarySoname[] = "libQuorvantATL.so.4";
 
 bool ReadExactly(int fd, uint64_t offset, void* out, size_t length) {

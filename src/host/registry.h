@@ -44,6 +44,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/win32_errors.h"
 #include "host/data_paths.h"
 
 namespace quorvant {
@@ -58,16 +59,17 @@ inline constexpr uint32_t kDword = 4;
 inline constexpr uint32_t kMultiSz = 7;
 inline constexpr uint32_t kQword = 11;
 
-// Win32 error numbers the store returns.
-inline constexpr uint32_t kErrSuccess = 0;
-inline constexpr uint32_t kErrFileNotFound = 2;
-inline constexpr uint32_t kErrAccessDenied = 5;
-inline constexpr uint32_t kErrOutOfMemory = 14;
-inline constexpr uint32_t kErrInvalidParameter = 87;
-inline constexpr uint32_t kErrBadPathname = 161;
-inline constexpr uint32_t kErrNoMoreItems = 259;
-inline constexpr uint32_t kErrBadDb = 1009;
-inline constexpr uint32_t kErrRegistryIoFailed = 1016;
+// The Win32 error numbers the store returns, under the short names its
+// code uses.
+inline constexpr uint32_t kErrSuccess = win32::kErrorSuccess;
+inline constexpr uint32_t kErrFileNotFound = win32::kErrorFileNotFound;
+inline constexpr uint32_t kErrAccessDenied = win32::kErrorAccessDenied;
+inline constexpr uint32_t kErrOutOfMemory = win32::kErrorOutofmemory;
+inline constexpr uint32_t kErrInvalidParameter = win32::kErrorInvalidParameter;
+inline constexpr uint32_t kErrBadPathname = win32::kErrorBadPathname;
+inline constexpr uint32_t kErrNoMoreItems = win32::kErrorNoMoreItems;
+inline constexpr uint32_t kErrBadDb = win32::kErrorBaddb;
+inline constexpr uint32_t kErrRegistryIoFailed = win32::kErrorRegistryIoFailed;
 
 inline constexpr size_t kMaxKeyNameUnits = 255;
 // The registry's tree is at most 512 levels deep below a root.

@@ -8,7 +8,7 @@
 //
 // Concurrency: the file is the only shared state. Every change runs in one
 // BEGIN IMMEDIATE transaction, which takes the write lock up front (waiting
-// up to kBusyTimeoutMs) so two writers never deadlock upgrading read locks;
+// up to kSqliteBusyTimeoutMs) so two writers never deadlock upgrading read locks;
 // multi-step reads run in one read transaction so they see one snapshot.
 #include <errno.h>
 #include <fcntl.h>
@@ -25,7 +25,7 @@
 #include "host/data_paths.h"
 #include "host/registry.h"
 #include "host/registry_names.h"
-#include "base/sqlite_handle.h"
+#include "base/sqlite.h"
 #include "base/unique_fd.h"
 
 namespace quorvant {
@@ -33,7 +33,6 @@ namespace {
 
 using Components = std::vector<std::string>;
 
-constexpr int kBusyTimeoutMs = 10000;
 constexpr int64_t kRootId = 1;
 // PRAGMA application_id marks the file as ours ("QVRG"), so another
 // program's SQLite database is reported as damaged, not silently extended.
@@ -60,150 +59,6 @@ constexpr const char kSchema[] =
 constexpr const char kSubtree[] =
     "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
     "SELECT k.id FROM reg_keys k JOIN sub ON k.parent = sub.id) ";
-
-uint32_t ErrorFromErrno(int err) {
-  switch (err) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return reg::kErrAccessDenied;
-    case ENOMEM:
-      return reg::kErrOutOfMemory;
-    default:
-      return reg::kErrRegistryIoFailed;
-  }
-}
-
-uint32_t ErrorFromSqlite(sqlite3* db, int rc) {
-  // Extended codes are on; plain SQLITE_READONLY is a write refused by the
-  // file's permissions, the other READONLY_* codes are I/O trouble.
-  if (rc == SQLITE_READONLY) return reg::kErrAccessDenied;
-  switch (rc & 0xff) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE:
-      return reg::kErrSuccess;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-    case SQLITE_FORMAT:
-      return reg::kErrBadDb;
-    case SQLITE_NOMEM:
-      return reg::kErrOutOfMemory;
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-      return reg::kErrAccessDenied;
-    case SQLITE_TOOBIG:
-      return reg::kErrInvalidParameter;
-    case SQLITE_CANTOPEN:
-      return ErrorFromErrno(db != nullptr ? sqlite3_system_errno(db) : 0);
-    default:
-      return reg::kErrRegistryIoFailed;
-  }
-}
-
-// Changing the journal mode takes an exclusive lock, and SQLite reports
-// SQLITE_BUSY for it at once instead of calling the busy handler; processes
-// opening a new file together collide there, so it is retried for as long
-// as the busy timeout would have waited.
-int ExecRetryingBusy(sqlite3* db, const char* sql) {
-  int waited = 0;
-  for (int delay = 1;; delay = std::min(delay * 2, 50)) {
-    int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    if ((rc & 0xff) != SQLITE_BUSY || waited >= kBusyTimeoutMs) return rc;
-    sqlite3_sleep(delay);
-    waited += delay;
-  }
-}
-
-// One prepared statement with positional binding.
-class Query {
- public:
-  Query(sqlite3* db, const char* sql) {
-    sqlite3_stmt* raw = nullptr;
-    rc_ = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
-    stmt_.reset(raw);
-  }
-  Query(sqlite3* db, const std::string& sql) : Query(db, sql.c_str()) {}
-
-  Query& bind(int64_t v) {
-    if (rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(stmt_.get(), ++index_, v);
-    return *this;
-  }
-  Query& bind(std::string_view text) {
-    if (rc_ == SQLITE_OK) {
-      rc_ = sqlite3_bind_text64(stmt_.get(), ++index_, text.data(), text.size(),
-                                SQLITE_TRANSIENT, SQLITE_UTF8);
-    }
-    return *this;
-  }
-  Query& bindBlob(std::span<const uint8_t> bytes) {
-    if (rc_ != SQLITE_OK) return *this;
-    // A null pointer would bind SQL NULL; an empty value is a zero-length
-    // blob.
-    rc_ = bytes.empty()
-              ? sqlite3_bind_zeroblob(stmt_.get(), ++index_, 0)
-              : sqlite3_bind_blob64(stmt_.get(), ++index_, bytes.data(),
-                                    bytes.size(), SQLITE_TRANSIENT);
-    return *this;
-  }
-
-  // SQLITE_ROW, SQLITE_DONE or an error (also one from prepare or bind).
-  int step() {
-    if (rc_ != SQLITE_OK) return rc_;
-    return sqlite3_step(stmt_.get());
-  }
-
-  int64_t integer(int col) const {
-    return sqlite3_column_int64(stmt_.get(), col);
-  }
-  std::string text(int col) const {
-    const auto* p = sqlite3_column_text(stmt_.get(), col);
-    int n = sqlite3_column_bytes(stmt_.get(), col);
-    return p == nullptr ? std::string()
-                        : std::string(reinterpret_cast<const char*>(p),
-                                      static_cast<size_t>(n));
-  }
-  std::vector<uint8_t> blob(int col) const {
-    const auto* p =
-        static_cast<const uint8_t*>(sqlite3_column_blob(stmt_.get(), col));
-    int n = sqlite3_column_bytes(stmt_.get(), col);
-    return p == nullptr ? std::vector<uint8_t>()
-                        : std::vector<uint8_t>(p, p + n);
-  }
-
- private:
-  SqliteStatementHandle stmt_;
-  int rc_ = SQLITE_OK;
-  int index_ = 0;
-};
-
-// Rolls back unless committed.
-class Transaction {
- public:
-  explicit Transaction(sqlite3* db) : db_(db) {}
-  Transaction(const Transaction&) = delete;
-  Transaction& operator=(const Transaction&) = delete;
-  ~Transaction() {
-    if (open_ && !sqlite3_get_autocommit(db_)) {
-      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-  }
-  int begin(bool write) {
-    int rc = sqlite3_exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr,
-                          nullptr, nullptr);
-    open_ = rc == SQLITE_OK;
-    return rc;
-  }
-  int commit() {
-    int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) open_ = false;
-    return rc;
-  }
-
- private:
-  sqlite3* const db_;
-  bool open_ = false;
-};
 
 enum class HiveKind { kUser, kMachine };
 
@@ -235,14 +90,14 @@ class Hive {
                       RegValue* out) {
     std::string fold = FoldName(name);
     return read(key, reg::kErrFileNotFound, [&](int64_t id) -> uint32_t {
-      Query q(db_.get(),
+      SqliteStatement q(db_.get(),
               "SELECT type, data FROM reg_values WHERE key = ? AND fold = ?");
-      int rc = q.bind(id).bind(fold).step();
+      int rc = q.bind(1, id).bind(2, fold).step();
       if (rc == SQLITE_DONE) return reg::kErrFileNotFound;
       if (rc != SQLITE_ROW) return error(rc);
       if (out != nullptr) {
-        out->type = static_cast<uint32_t>(q.integer(0));
-        out->data = q.blob(1);
+        out->type = static_cast<uint32_t>(q.columnInt(0));
+        out->data = q.columnBlob(1);
       }
       return reg::kErrSuccess;
     });
@@ -254,12 +109,12 @@ class Hive {
     return write([&]() -> uint32_t {
       int64_t id = 0;
       if (uint32_t err = walk(key, /*create=*/false, &id)) return err;
-      Query q(db_.get(),
+      SqliteStatement q(db_.get(),
               "INSERT INTO reg_values(key, name, fold, type, data) "
               "VALUES(?, ?, ?, ?, ?) ON CONFLICT(key, fold) DO UPDATE SET "
               "type = excluded.type, data = excluded.data");
       return stepDone(
-          q.bind(id).bind(name).bind(fold).bind(int64_t{type}).bindBlob(data));
+          q.bind(1, id).bind(2, name).bind(3, fold).bind(4, int64_t{type}).bind(5, data));
     });
   }
 
@@ -268,8 +123,8 @@ class Hive {
     return write([&]() -> uint32_t {
       int64_t id = 0;
       if (uint32_t err = walk(key, /*create=*/false, &id)) return err;
-      Query q(db_.get(), "DELETE FROM reg_values WHERE key = ? AND fold = ?");
-      if (uint32_t err = stepDone(q.bind(id).bind(fold))) return err;
+      SqliteStatement q(db_.get(), "DELETE FROM reg_values WHERE key = ? AND fold = ?");
+      if (uint32_t err = stepDone(q.bind(1, id).bind(2, fold))) return err;
       return sqlite3_changes(db_.get()) == 0 ? reg::kErrFileNotFound
                                              : reg::kErrSuccess;
     });
@@ -278,13 +133,13 @@ class Hive {
   uint32_t enumSubkey(const Components& key, uint32_t index,
                       std::string* name) {
     return read(key, reg::kErrNoMoreItems, [&](int64_t id) -> uint32_t {
-      Query q(db_.get(),
+      SqliteStatement q(db_.get(),
               "SELECT name FROM reg_keys WHERE parent = ? ORDER BY id "
               "LIMIT 1 OFFSET ?");
-      int rc = q.bind(id).bind(int64_t{index}).step();
+      int rc = q.bind(1, id).bind(2, int64_t{index}).step();
       if (rc == SQLITE_DONE) return reg::kErrNoMoreItems;
       if (rc != SQLITE_ROW) return error(rc);
-      *name = q.text(0);
+      *name = q.columnText(0);
       return reg::kErrSuccess;
     });
   }
@@ -292,12 +147,12 @@ class Hive {
   uint32_t listSubkeys(const Components& key, std::vector<Subkey>* out) {
     out->clear();
     return read(key, reg::kErrSuccess, [&](int64_t id) -> uint32_t {
-      Query q(db_.get(),
+      SqliteStatement q(db_.get(),
               "SELECT name, fold FROM reg_keys WHERE parent = ? ORDER BY id");
-      q.bind(id);
+      q.bind(1, id);
       int rc;
       while ((rc = q.step()) == SQLITE_ROW) {
-        out->push_back(Subkey{q.text(0), q.text(1)});
+        out->push_back(Subkey{q.columnText(0), q.columnText(1)});
       }
       return rc == SQLITE_DONE ? reg::kErrSuccess : error(rc);
     });
@@ -306,16 +161,16 @@ class Hive {
   uint32_t enumValue(const Components& key, uint32_t index, std::string* name,
                      RegValue* value) {
     return read(key, reg::kErrNoMoreItems, [&](int64_t id) -> uint32_t {
-      Query q(db_.get(),
+      SqliteStatement q(db_.get(),
               "SELECT name, type, data FROM reg_values WHERE key = ? "
               "ORDER BY rowid LIMIT 1 OFFSET ?");
-      int rc = q.bind(id).bind(int64_t{index}).step();
+      int rc = q.bind(1, id).bind(2, int64_t{index}).step();
       if (rc == SQLITE_DONE) return reg::kErrNoMoreItems;
       if (rc != SQLITE_ROW) return error(rc);
-      *name = q.text(0);
+      *name = q.columnText(0);
       if (value != nullptr) {
-        value->type = static_cast<uint32_t>(q.integer(1));
-        value->data = q.blob(2);
+        value->type = static_cast<uint32_t>(q.columnInt(1));
+        value->data = q.columnBlob(2);
       }
       return reg::kErrSuccess;
     });
@@ -327,17 +182,17 @@ class Hive {
       int64_t id = 0;
       if (uint32_t err = walk(key, /*create=*/false, &id)) return err;
       if (!tree) {
-        Query child(db_.get(), "SELECT 1 FROM reg_keys WHERE parent = ?");
-        int rc = child.bind(id).step();
+        SqliteStatement child(db_.get(), "SELECT 1 FROM reg_keys WHERE parent = ?");
+        int rc = child.bind(1, id).step();
         if (rc == SQLITE_ROW) return reg::kErrAccessDenied;
         if (rc != SQLITE_DONE) return error(rc);
       }
-      Query values(db_.get(), std::string(kSubtree) +
+      SqliteStatement values(db_.get(), std::string(kSubtree) +
                                   "DELETE FROM reg_values WHERE key IN sub");
-      if (uint32_t err = stepDone(values.bind(id))) return err;
-      Query keys(db_.get(), std::string(kSubtree) +
+      if (uint32_t err = stepDone(values.bind(1, id))) return err;
+      SqliteStatement keys(db_.get(), std::string(kSubtree) +
                                 "DELETE FROM reg_keys WHERE id IN sub");
-      return stepDone(keys.bind(id));
+      return stepDone(keys.bind(1, id));
     });
   }
 
@@ -354,7 +209,7 @@ class Hive {
       return (kind_ == HiveKind::kUser && key.empty()) ? emptyRoot
                                                        : reg::kErrFileNotFound;
     }
-    Transaction txn(db_.get());
+    SqliteTransaction txn(db_.get());
     if (int rc = txn.begin(/*write=*/false)) return error(rc);
     int64_t id = 0;
     if (uint32_t err = walk(key, /*create=*/false, &id)) return err;
@@ -367,7 +222,7 @@ class Hive {
     if (!writable_) return reg::kErrAccessDenied;
     bool absent = false;
     if (uint32_t err = connect(/*forWrite=*/true, &absent)) return err;
-    Transaction txn(db_.get());
+    SqliteTransaction txn(db_.get());
     if (int rc = txn.begin(/*write=*/true)) return error(rc);
     if (uint32_t err = fn()) return err;
     if (int rc = txn.commit()) return error(rc);
@@ -379,18 +234,18 @@ class Hive {
     int64_t current = kRootId;
     for (const std::string& part : key) {
       std::string fold = FoldName(part);
-      Query find(db_.get(),
+      SqliteStatement find(db_.get(),
                  "SELECT id FROM reg_keys WHERE parent = ? AND fold = ?");
-      int rc = find.bind(current).bind(fold).step();
+      int rc = find.bind(1, current).bind(2, fold).step();
       if (rc == SQLITE_ROW) {
-        current = find.integer(0);
+        current = find.columnInt(0);
         continue;
       }
       if (rc != SQLITE_DONE) return error(rc);
       if (!create) return reg::kErrFileNotFound;
-      Query insert(db_.get(),
+      SqliteStatement insert(db_.get(),
                    "INSERT INTO reg_keys(parent, name, fold) VALUES(?, ?, ?)");
-      if (uint32_t err = stepDone(insert.bind(current).bind(part).bind(fold))) {
+      if (uint32_t err = stepDone(insert.bind(1, current).bind(2, part).bind(3, fold))) {
         return err;
       }
       current = sqlite3_last_insert_rowid(db_.get());
@@ -399,11 +254,11 @@ class Hive {
     return reg::kErrSuccess;
   }
 
-  uint32_t stepDone(Query& q) {
+  uint32_t stepDone(SqliteStatement& q) {
     int rc = q.step();
     return rc == SQLITE_DONE ? reg::kErrSuccess : error(rc);
   }
-  uint32_t error(int rc) const { return ErrorFromSqlite(db_.get(), rc); }
+  uint32_t error(int rc) const { return Win32FromSqlite(db_.get(), rc); }
 
   // Makes db_ usable, or sets *absent when a read finds no database.
   uint32_t connect(bool forWrite, bool* absent) {
@@ -424,21 +279,18 @@ class Hive {
     } else {
       struct stat st;
       if (stat(path_.c_str(), &st) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return ErrorFromErrno(errno);
+        if (errno != ENOENT && errno != ENOTDIR) return Win32FromFileErrno(errno);
         *absent = true;
         return reg::kErrSuccess;
       }
     }
     // The file exists now, so SQLite is not asked to create it: it would do
     // so with the umask's permissions.
-    sqlite3* raw = nullptr;
-    int flags = (writable_ ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
-                SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(path_.c_str(), &raw, flags, nullptr);
-    SqliteHandle db(raw);
-    if (rc != SQLITE_OK) return ErrorFromSqlite(db.get(), rc);
-    sqlite3_extended_result_codes(db.get(), 1);
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    const int flags = (writable_ ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
+                      SQLITE_OPEN_NOMUTEX;
+    Result<SqliteHandle> opened = OpenSqlite(path_, flags);
+    if (!opened.ok()) return opened.outcome().systemError();
+    SqliteHandle db = std::move(*opened);
     bool initialised = false;
     if (uint32_t err = configure(db.get(), &initialised)) return err;
     if (!initialised) {
@@ -463,7 +315,7 @@ class Hive {
       int err = 0;
       bool ok = user ? EnsurePrivateDirectory(dir, &err)
                      : MakeDirectories(dir, 0755, &err);
-      if (!ok) return ErrorFromErrno(err);
+      if (!ok) return Win32FromFileErrno(err);
     }
     const mode_t mode = user ? 0600 : 0644;
     UniqueFd created(open(path_.c_str(),
@@ -471,9 +323,9 @@ class Hive {
     if (created.get() >= 0) {
       // open() applied the umask.
       return fchmod(created.get(), mode) == 0 ? reg::kErrSuccess
-                                              : ErrorFromErrno(errno);
+                                              : Win32FromFileErrno(errno);
     }
-    if (errno != EEXIST) return ErrorFromErrno(errno);
+    if (errno != EEXIST) return Win32FromFileErrno(errno);
     if (user) {
       // A user's file left readable by others (an older version, a copy)
       // is tightened; the machine's file is the administrator's business.
@@ -489,10 +341,10 @@ class Hive {
   }
 
   static uint32_t PragmaInt(sqlite3* db, const char* sql, int64_t* out) {
-    Query q(db, sql);
+    SqliteStatement q(db, sql);
     int rc = q.step();
-    if (rc != SQLITE_ROW) return ErrorFromSqlite(db, rc);
-    *out = q.integer(0);
+    if (rc != SQLITE_ROW) return Win32FromSqlite(db, rc);
+    *out = q.columnInt(0);
     return reg::kErrSuccess;
   }
 
@@ -506,8 +358,8 @@ class Hive {
               // failure, never consistency.
               ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
               : "PRAGMA journal_mode=DELETE;";
-      int rc = ExecRetryingBusy(db, setup);
-      if (rc != SQLITE_OK) return ErrorFromSqlite(db, rc);
+      int rc = SqliteExecRetryingBusy(db, setup);
+      if (rc != SQLITE_OK) return Win32FromSqlite(db, rc);
     }
     int64_t app = 0;
     if (uint32_t err = PragmaInt(db, "PRAGMA application_id", &app)) {
@@ -518,9 +370,9 @@ class Hive {
     // Not marked: either new (no tables) or someone else's database. The
     // check is repeated under the write lock, since another process may be
     // creating the schema right now.
-    Transaction txn(db);
+    SqliteTransaction txn(db);
     if (writable_) {
-      if (int rc = txn.begin(/*write=*/true)) return ErrorFromSqlite(db, rc);
+      if (int rc = txn.begin(/*write=*/true)) return Win32FromSqlite(db, rc);
       if (uint32_t err = PragmaInt(db, "PRAGMA application_id", &app)) {
         return err;
       }
@@ -542,7 +394,7 @@ class Hive {
       rc = sqlite3_exec(db, marks.c_str(), nullptr, nullptr, nullptr);
     }
     if (rc == SQLITE_OK) rc = txn.commit();
-    if (rc != SQLITE_OK) return ErrorFromSqlite(db, rc);
+    if (rc != SQLITE_OK) return Win32FromSqlite(db, rc);
     *initialised = true;
     return reg::kErrSuccess;
   }

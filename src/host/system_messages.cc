@@ -687,6 +687,7 @@ constexpr SystemMessageEntry kMessages[] = {
     {win32::kRpcETimeout,
      "This operation returned because the timeout period expired.\r\n"},
     {win32::kRpcEUnexpected, "An internal error occurred.\r\n"},
+    {win32::kClassEClassnotavailable, "ClassFactory cannot supply requested class\r\n"},
     {win32::kNteBadUid, "Bad UID.\r\n"},
     {win32::kNteBadHash, "Bad Hash.\r\n"},
     {win32::kNteBadKey, "Bad Key.\r\n"},

@@ -11,13 +11,14 @@
 #include "encoding/code_page.h"
 #include "host/system_messages.h"
 #include "base/unique_fd.h"
+#include "base/win32_errors.h"
 
 namespace quorvant {
 namespace {
 
-constexpr uint32_t kErrorInvalidName = 123;
-constexpr uint32_t kErrorHandleEof = 38;
-constexpr uint32_t kErrorNotEnoughMemory = 8;
+using win32::kErrorHandleEof;
+using win32::kErrorInvalidName;
+using win32::kErrorNotEnoughMemory;
 
 uint32_t LastSystemError() { return Win32ErrorFromErrno(errno); }
 

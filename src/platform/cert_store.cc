@@ -90,19 +90,17 @@ constexpr const char kSchema[] =
 std::span<const uint8_t> Bytes(const std::vector<uint8_t>& v) { return v; }
 std::span<const uint8_t> Bytes(const Sha1Hash& h) { return h; }
 
-// The Win32 number for a SQLite result code.
+// The number the platform's certificate stores report for a SQLite result
+// code.
 uint32_t DatabaseError(int rc) {
-  switch (rc & 0xFF) {
-    case SQLITE_NOMEM: return kEOutOfMemory;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: return win32::kErrorBusy;
-    case SQLITE_FULL: return win32::kErrorDiskFull;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-    case SQLITE_CANTOPEN: return win32::kErrorAccessDenied;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB: return win32::kErrorBaddb;
+  switch (ClassifySqliteError(rc)) {
+    case SqliteFailure::kNoMemory: return kEOutOfMemory;
+    case SqliteFailure::kBusy: return win32::kErrorBusy;
+    case SqliteFailure::kFull: return win32::kErrorDiskFull;
+    case SqliteFailure::kReadOnly:
+    case SqliteFailure::kDenied:
+    case SqliteFailure::kCantOpen: return win32::kErrorAccessDenied;
+    case SqliteFailure::kCorrupt: return win32::kErrorBaddb;
     default: return win32::kErrorRegistryIoFailed;
   }
 }

@@ -45,20 +45,16 @@ std::string Fold(std::string_view name) {
 KeyContainerStore::KeyContainerStore(std::shared_ptr<PlatformDatabase> db) : db_(std::move(db)) {}
 
 uint32_t KeyContainerStore::MapSqliteError(int rc) {
-  switch (rc & 0xFF) {
-    case SQLITE_OK:
-    case SQLITE_DONE:
-    case SQLITE_ROW:
+  switch (ClassifySqliteError(rc)) {
+    case SqliteFailure::kNone:
       return 0;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
+    case SqliteFailure::kBusy:
       return win32::kErrorBusy;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-    case SQLITE_CANTOPEN:
+    case SqliteFailure::kReadOnly:
+    case SqliteFailure::kDenied:
+    case SqliteFailure::kCantOpen:
       return win32::kNtePerm;
-    case SQLITE_NOMEM:
+    case SqliteFailure::kNoMemory:
       return win32::kNteNoMemory;
     default:
       return win32::kNteFail;

@@ -19,34 +19,9 @@
 #include <string_view>
 #include <vector>
 
-#include "base/sqlite_handle.h"
+#include "base/sqlite.h"
 
 namespace quorvant {
-
-
-// A prepared statement with typed binding and reading.
-class SqliteStatement {
- public:
-  SqliteStatement() = default;
-  SqliteStatement(sqlite3* db, std::string_view sql);
-  bool valid() const { return stmt_ != nullptr; }
-
-  SqliteStatement& bind(int index, int64_t value);
-  SqliteStatement& bind(int index, std::string_view text);
-  SqliteStatement& bind(int index, std::span<const uint8_t> blob);
-  SqliteStatement& bindNull(int index);
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int step();
-  void reset();
-
-  int64_t columnInt(int column) const;
-  std::string columnText(int column) const;
-  std::vector<uint8_t> columnBlob(int column) const;
-  bool columnIsNull(int column) const;
-
- private:
-  SqliteStatementHandle stmt_;
-};
 
 class PlatformDatabase {
   struct ConstructionToken {};

@@ -8,10 +8,9 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include <uchar.h>
 
-typedef char16_t OLECHAR;
-typedef OLECHAR* BSTR;
+#include "QuorvantATL.h"
+#include "exports/operation_table.h"
 
 static int passed = 0;
 static int failed = 0;
@@ -65,38 +64,24 @@ static int sameText(BSTR s, const OLECHAR* expected) {
   return same;
 }
 
-/* Signatures: first letter T (string result) or I (integer result), then one
- * letter per argument, s (string) or i (integer). */
+/* Signatures from the operation table: first letter T (string result) or I
+ * (integer result), then one letter per argument, s (string) or i
+ * (integer). */
 struct Export {
   const char* name;
-  const char* sig;
+  const char sig[12];
 };
-static const struct Export kExports[] = {
-    {"GetDllVersion", "T"}, {"GetErrorCode", "I"}, {"GetErrorMsg", "T"},
-    {"GetCapiErrorCode", "I"}, {"GetCapiErrorMsg", "T"}, {"GetMacAddress", "T"},
-    {"GetOSName", "T"}, {"GetUserHomePath", "T"}, {"RegReadHKCU", "Ts"},
-    {"RegWriteHKCUInt", "Isi"}, {"RegWriteHKCUStr", "Iss"}, {"RegReadHKLM", "Ts"},
-    {"Hash", "Tsi"}, {"HashFile", "Tsi"}, {"SetProviderName", "Is"},
-    {"CreatePKCS10", "Tsii"}, {"CreatePKCS10Pair", "Isii"}, {"GetCsrForSign", "T"},
-    {"GetCsrForEncrypt", "T"}, {"AcceptPKCS7", "Is"}, {"SetDefaultPfxFileName", "Is"},
-    {"PresetPasswdLengthRange", "Iii"}, {"ChangePfxPasswd", "Issssi"},
-    {"ChangePfxPasswdEx", "Issssii"}, {"QueryPfxInfo", "Isssii"},
-    {"ImportPfxToIE", "Isssii"}, {"GetImportedPfxFilePath", "T"},
-    {"GetImportedPfxFileName", "T"}, {"ExportPfxFromIE", "Isssii"},
-    {"ExportMobileFromPfx", "Tsssii"}, {"ExportMobileFromIE", "Tssii"},
-    {"GetExportedPfxFilePath", "T"}, {"GetExportedPfxFileName", "T"},
-    {"SelectSigner", "Isii"}, {"SelectSignerEx", "Isssssii"},
-    {"GetSignerPfxFilePath", "T"}, {"GetSignerPfxFileName", "T"}, {"SignPkcs1", "Tsi"},
-    {"SignPkcs7", "Tsi"}, {"SelectSignerEx2", "Isssisii"}, {"GetPortEx", "I"},
-    {"GetCertB64", "T"}, {"GetCertSubject", "T"}, {"GetCertSubjectCN", "T"},
-    {"GetCertIssuer", "T"}, {"GetCertSerial", "T"}, {"GetCertNotBefore", "T"},
-    {"GetCertNotAfter", "T"}, {"GetCertFinger", "T"}, {"GetCertKeyUsage", "I"},
-    {"SymEncrypt", "Tssii"}, {"SymDecrypt", "Tssii"}, {"CertEncryptPkcs7", "Tssii"},
-    {"CertDecryptPkcs7", "Tsi"}, {"GetIECertCount", "I"}, {"GetIECertSerial", "Ti"},
-    {"GetIECertCommonName", "Ti"}, {"GetIECertSubject", "Ti"}, {"GetIECertIssuer", "Ti"},
-    {"GetIECertNotBefore", "Ti"}, {"GetIECertNotAfter", "Ti"}, {"GetIECertFinger", "Ti"},
-    {"DeleteIECert", "Ii"},
-};
+#define QV_RESULT_kText 'T'
+#define QV_RESULT_kInt 'I'
+#define T(name) 's'
+#define I(name) 'i'
+#define QV_ARGS(...) __VA_ARGS__
+#define X(Name, ExportName, DispId, Result, Params) \
+  {#ExportName, {QV_RESULT_##Result, QV_ARGS Params}},
+static const struct Export kExports[] = {QUORVANT_OPERATIONS(X)};
+#undef X
+#undef I
+#undef T
 
 typedef const OLECHAR* S;
 typedef int32_t I;

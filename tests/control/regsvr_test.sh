@@ -33,7 +33,9 @@ clsid='{6E1C2A90-3D47-4B8E-9F15-7A2C51E08D34}'
 # The tool loads the library by its SONAME from the library's directory.
 module="$(cd "$(dirname "$lib")" && pwd -P)/libQuorvantATL.so.4"
 ok=$'result: 0 成功(0)'
-notFound="ERROR: The system was unable to find the specified registry key or value."
+notFound="ERROR: The system was unable to find the specified registry key or value.
+result: 5001 一般錯誤(5001)
+system error: 0x00000002 The system cannot find the file specified."
 
 classEntries() {  # the CLSID key as registered for module $1 under root $2
   cat <<END
@@ -75,6 +77,7 @@ $2\\CLSID\\$clsid\\Version
 $2\\CLSID\\$clsid\\Implemented Categories
 
 $2\\CLSID\\$clsid\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}
+$ok
 END
 }
 
@@ -89,7 +92,8 @@ HKEY_CLASSES_ROOT\\QuorvantATL.ZEBCapi.1
     (Default)    REG_SZ    QuorvantATL CAPI 4.2 Class
 
 HKEY_CLASSES_ROOT\\QuorvantATL.ZEBCapi.1\\CLSID
-    (Default)    REG_SZ    $clsid" 0 -- "$q" reg query 'HKCR\QuorvantATL.ZEBCapi.1' /s
+    (Default)    REG_SZ    $clsid
+$ok" 0 -- "$q" reg query 'HKCR\QuorvantATL.ZEBCapi.1' /s
 expect "version-independent ProgID" "
 HKEY_CLASSES_ROOT\\QuorvantATL.ZEBCapi
     (Default)    REG_SZ    QuorvantATL CAPI 4.2 Class
@@ -98,10 +102,12 @@ HKEY_CLASSES_ROOT\\QuorvantATL.ZEBCapi\\CLSID
     (Default)    REG_SZ    $clsid
 
 HKEY_CLASSES_ROOT\\QuorvantATL.ZEBCapi\\CurVer
-    (Default)    REG_SZ    QuorvantATL.ZEBCapi.1" 0 -- "$q" reg query 'HKCR\QuorvantATL.ZEBCapi' /s
+    (Default)    REG_SZ    QuorvantATL.ZEBCapi.1
+$ok" 0 -- "$q" reg query 'HKCR\QuorvantATL.ZEBCapi' /s
 expect "type library" "
 HKEY_CLASSES_ROOT\\TypeLib\\{A7D05B12-8C39-4E61-B2F4-1F6B93C0E725}\\1.0\\409\\win64
-    (Default)    REG_SZ    $module" 0 -- \
+    (Default)    REG_SZ    $module
+$ok" 0 -- \
   "$q" reg query 'HKCR\TypeLib\{A7D05B12-8C39-4E61-B2F4-1F6B93C0E725}\1.0\409\win64' /s
 
 # Another copy of the library registers itself, under its own path.
@@ -111,7 +117,8 @@ $ok" 0 -- "$q" regsvr "$tmp/copy.so"
 expect "the copy's path" "
 HKEY_CLASSES_ROOT\\CLSID\\$clsid\\InprocServer32
     (Default)    REG_SZ    $(cd "$tmp" && pwd -P)/copy.so
-    ThreadingModel    REG_SZ    Apartment" 0 -- "$q" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /s
+    ThreadingModel    REG_SZ    Apartment
+$ok" 0 -- "$q" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /s
 
 "$q" reg add 'HKCR\CLSID\{00000000-1111-2222-3333-444444444444}' /ve /d "another class" >/dev/null
 expect "unregister" "DllUnregisterServer (unregister) in libQuorvantATL.so: HKEY_CURRENT_USER\\Software\\Classes
@@ -122,7 +129,8 @@ expect "no class key" "$notFound" 1 -- "$q" reg query "HKCR\\CLSID\\$clsid"
 expect "HKCR\\CLSID stays, with the other class" "
 HKEY_CLASSES_ROOT\\CLSID
 
-HKEY_CLASSES_ROOT\\CLSID\\{00000000-1111-2222-3333-444444444444}" 0 -- "$q" reg query 'HKCR\CLSID'
+HKEY_CLASSES_ROOT\\CLSID\\{00000000-1111-2222-3333-444444444444}
+$ok" 0 -- "$q" reg query 'HKCR\CLSID'
 expect "no interface key" "$notFound" 1 -- "$q" reg query 'HKCR\Interface\{9B7E3C14-2F68-4A01-8D5C-E4D20A7B5F19}'
 expect "unregister again" "DllUnregisterServer (unregister) in libQuorvantATL.so: HKEY_CURRENT_USER\\Software\\Classes
 $ok" 0 -- "$q" regsvr -u
@@ -134,7 +142,8 @@ $ok" 0 -- "$q" regsvr --machine
     "$q" reg query "HKLM\\Software\\Classes\\CLSID\\$clsid" /s
   expect "seen through HKCR" "
 HKEY_CLASSES_ROOT\\QuorvantATL.ZEBCapi.1\\CLSID
-    (Default)    REG_SZ    $clsid" 0 -- "$q" reg query 'HKCR\QuorvantATL.ZEBCapi.1\CLSID'
+    (Default)    REG_SZ    $clsid
+$ok" 0 -- "$q" reg query 'HKCR\QuorvantATL.ZEBCapi.1\CLSID'
   expect "machine-wide unregister" "DllInstall (unregister) in libQuorvantATL.so: HKEY_LOCAL_MACHINE\\Software\\Classes
 $ok" 0 -- "$q" regsvr -u --machine
   expect "machine class key gone" "$notFound" 1 -- "$q" reg query "HKLM\\Software\\Classes\\CLSID\\$clsid"

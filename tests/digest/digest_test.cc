@@ -173,8 +173,8 @@ TYPED_TEST(DigestEngineTest, PublishedKnownAnswers) {
     std::string message;
     for (int i = 0; i < k.repeat; ++i) message += k.message;
     // One spare byte in front so the copy starts at an odd address.
-    std::vector<uint8_t> storage(message.size() + 1);
-    std::memcpy(storage.data() + 1, message.data(), message.size());
+    std::vector<uint8_t> storage(1);
+    storage.insert(storage.end(), message.begin(), message.end());
     const uint8_t* p = storage.data() + 1;
     SCOPED_TRACE(message.substr(0, 64));
     EXPECT_EQ(this->whole(p, message.size()), expected);

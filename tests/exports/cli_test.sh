@@ -41,22 +41,22 @@ expect "hash-file missing" $'\nresult: 5902 File Not Found(5902)' 1 -- "$q" hash
 rm -rf "$tmp"
 
 # The registry store through `reg`, and the same values through the exports.
-expect "reg add dword" "The operation completed successfully." 0 -- "$q" reg add 'HKCU\Software\CliTest' /v n /t REG_DWORD /d 0x10
-expect "reg add string" "The operation completed successfully." 0 -- "$q" reg add 'HKCU\Software\CliTest' /v s /d 中文
-expect "reg query" $'\nHKEY_CURRENT_USER\\Software\\CliTest\n    n    REG_DWORD    0x10\n    s    REG_SZ    中文' 0 -- "$q" reg query 'HKCU\Software\CliTest'
+expect "reg add dword" $'The operation completed successfully.\nresult: 0 成功(0)' 0 -- "$q" reg add 'HKCU\Software\CliTest' /v n /t REG_DWORD /d 0x10
+expect "reg add string" $'The operation completed successfully.\nresult: 0 成功(0)' 0 -- "$q" reg add 'HKCU\Software\CliTest' /v s /d 中文
+expect "reg query" $'\nHKEY_CURRENT_USER\\Software\\CliTest\n    n    REG_DWORD    0x10\n    s    REG_SZ    中文\nresult: 0 成功(0)' 0 -- "$q" reg query 'HKCU\Software\CliTest'
 expect "read through the export" $'16\nresult: 0 成功(0)' 0 -- "$q" call RegReadHKCU 'Software\CliTest\n'
 expect "string through the export" $'中文\nresult: 0 成功(0)' 0 -- "$q" call RegReadHKCU 'Software\CliTest\s'
-expect "reg delete" "The operation completed successfully." 0 -- "$q" reg delete 'HKCU\Software\CliTest' /f
-expect "reg query deleted" "ERROR: The system was unable to find the specified registry key or value." 1 -- "$q" reg query 'HKCU\Software\CliTest'
+expect "reg delete" $'The operation completed successfully.\nresult: 0 成功(0)' 0 -- "$q" reg delete 'HKCU\Software\CliTest' /f
+expect "reg query deleted" $'ERROR: The system was unable to find the specified registry key or value.\nresult: 5001 一般錯誤(5001)\nsystem error: 0x00000002 The system cannot find the file specified.' 1 -- "$q" reg query 'HKCU\Software\CliTest'
 
 # The certificate stores through `store` and the engine's view of MY.
 data=$(cd "$(dirname "$0")/../certs/data" && pwd)
-expect "store list empty" "MY: 0 certificates" 0 -- "$q" store list
-expect "store add" $'MY: added as 1\n[1] C=TW, O=測試銀行, OU=營業部, CN=王小明\n    Issuer:      C=TW, O=測試憑證中心, CN=測試憑證中心 Root CA\n    Serial:      008F12\n    Valid:       2013/06/24 11:31:15 - 2016/01/01 00:00:00\n    Thumbprint:  4B73E67ABC1F73F894EF3CC3182B7BC67A742E37' 0 -- env TZ=Asia/Taipei "$q" store add MY "$data/chinese_bmp.der"
+expect "store list empty" $'MY: 0 certificates\nresult: 0 成功(0)' 0 -- "$q" store list
+expect "store add" $'MY: added as 1\n[1] C=TW, O=測試銀行, OU=營業部, CN=王小明\n    Issuer:      C=TW, O=測試憑證中心, CN=測試憑證中心 Root CA\n    Serial:      008F12\n    Valid:       2013/06/24 11:31:15 - 2016/01/01 00:00:00\n    Thumbprint:  4B73E67ABC1F73F894EF3CC3182B7BC67A742E37\nresult: 0 成功(0)' 0 -- env TZ=Asia/Taipei "$q" store add MY "$data/chinese_bmp.der"
 expect "count through the export" $'1\nresult: 0 成功(0)' 0 -- "$q" call GetIECertCount
 expect "cert" "Subject CN:  王小明" 0 -- sh -c "\"$q\" cert \"$data/chinese_bmp.der\" | grep 'Subject CN'"
-expect "store delete" "MY: deleted 1 C=TW, O=測試銀行, OU=營業部, CN=王小明" 0 -- "$q" store delete 1
-expect "store delete beyond" "quorvant: MY holds 0 certificates" 1 -- "$q" store delete MY 1
+expect "store delete" $'MY: deleted 1 C=TW, O=測試銀行, OU=營業部, CN=王小明\nresult: 0 成功(0)' 0 -- "$q" store delete 1
+expect "store delete beyond" $'quorvant: MY holds 0 certificates\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" store delete MY 1
 
 expect "calls share one engine" $'\nresult: 5005 錯誤的參數(5005)\n\n5005\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" call Hash "" 0 --then GetErrorCode
 expect "a failing last call sets the status" $'0\nresult: 0 成功(0)\n\n\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" call GetErrorCode --then Hash "" 0
@@ -72,7 +72,9 @@ expect "pfx empty file" "result: 5401 憑證交換檔讀取失敗(5401)" 0 -- sh
 "$q" store add MY "$pfx/cert.pem" >/dev/null
 expect "filter finds nothing in MY" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter 'S_CN=Nobody' | head -n 1"
 expect "filter skips a self-signed (authority) certificate" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter '' | head -n 1"
-expect "filter usage" "usage: quorvant pfx info FILE [PASSWORD]" 0 -- sh -c "\"$q\" filter x --flags 2>&1 | head -n 1"
+expect "filter usage" $'quorvant: --flags needs a value\nusage: quorvant pfx info FILE [PASSWORD]' 0 -- sh -c "\"$q\" filter x --flags 2>&1 | head -n 2"
+expect "unknown store" $'quorvant: no store named \'nope\': the stores are MY, CA and ROOT\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" store list nope
+expect "unreadable file" $'quorvant: cannot read /nonexistent/c.der: No such file or directory\nresult: 1002 檔案無法讀取(1002)\nsystem error: 0x00000002 The system cannot find the file specified.' 1 -- "$q" cert /nonexistent/c.der
 bash "$(dirname "$0")/../pfx/data/make_filter_certs.sh" "$pfx/leaves" >/dev/null
 "$q" store add MY "$pfx/leaves/alice.der" >/dev/null
 "$q" store add MY "$pfx/leaves/wang.der" >/dev/null
@@ -101,13 +103,25 @@ rm -rf "$ctmp"
 
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
-if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
-   printf '%s\n' "$errors" | tail -n 1 | grep -qx $'default\t錯誤碼未定義(%d) '; then
+if [ "$lines" == 140 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
+   printf '%s\n' "$errors" | tail -n 2 | head -n 1 | grep -qx $'default\t錯誤碼未定義(%d) ' &&
+   printf '%s\n' "$errors" | tail -n 1 | grep -qx 'result: 0 成功(0)'; then
   pass=$((pass + 1))
 else
   fail=$((fail + 1))
   echo "FAILED: errors table ($lines lines)"
 fi
+
+# Help: to standard output with status 0, for the tool and every command,
+# asked for either way; an unknown command's help is a usage error.
+for command in call exports version errors hash hash-file reg store cert pfx filter help; do
+  expect "help $command" "0 quorvant $command" 0 -- sh -c "out=\$(\"$q\" help $command 2>/dev/null); echo \$? \$(printf '%s' \"\$out\" | head -n 1 | cut -d' ' -f1-2)"
+  expect "$command --help" "0 quorvant $command" 0 -- sh -c "out=\$(\"$q\" $command --help 2>/dev/null); echo \$? \$(printf '%s' \"\$out\" | head -n 1 | cut -d' ' -f1-2)"
+done
+expect "--help" "0 usage: quorvant" 0 -- sh -c "out=\$(\"$q\" --help 2>/dev/null); echo \$? \$(printf '%s' \"\$out\" | head -n 1 | cut -d' ' -f1-2)"
+expect "help lists pfx and filter" "2" 0 -- sh -c "\"$q\" help | grep -cE '^  (pfx|filter) '"
+expect "help explains the flag bits" "1" 0 -- sh -c "\"$q\" help filter | grep -c '0x08  match'"
+expect "help of no such command" "quorvant: no command named nothing" 0 -- sh -c "\"$q\" help nothing 2>&1 >/dev/null | head -n 1"
 
 echo "$pass passed, $fail failed"
 [ "$fail" == 0 ]

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "host/registry_names.h"
+#include "support/join.h"
 
 namespace quorvant {
 namespace {
@@ -485,7 +486,7 @@ TEST_F(RegistryTest, AnotherUserReadsTheMachineFile) {
 TEST_F(RegistryTest, DamagedFilesGiveAnErrorCode) {
   // A registry big enough to span many pages, closed (WAL checkpointed).
   for (int i = 0; i < 300; ++i) {
-    ASSERT_EQ(setString(kHkcu, "k" + std::to_string(i) + std::string(100, 'x'),
+    ASSERT_EQ(setString(kHkcu, Join("k", std::to_string(i), std::string(100, 'x')),
                         "v", std::string(50, 'd')),
               0u);
   }
@@ -591,7 +592,7 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
         int failures = 0;
         for (int i = 0; i < load.writes; ++i) {
           std::string key = "Stress\\P" + std::to_string(p % 3);
-          std::string name = "p" + std::to_string(p) + "_" + std::to_string(i);
+          std::string name = Join("p", std::to_string(p), "_", std::to_string(i));
           failures += r->createKey(load.root, key) != 0;
           failures += r->setValue(load.root, key, name, reg::kSz,
                                   Bytes(name + "!")) != 0;

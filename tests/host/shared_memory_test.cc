@@ -23,6 +23,7 @@
 
 #include "host/shared_memory_object.h"
 #include "host/shared_memory_table.h"
+#include "support/join.h"
 
 namespace quorvant {
 namespace {
@@ -358,7 +359,7 @@ TEST_F(SharedMemoryTest, DeleteClosesTheGapAndZeroesTheFreedBytes) {
 
 TEST_F(SharedMemoryTest, FillsTheSectionExactly) {
   cSharedMemory m(name_, kSize);
-  for (int i = 0; i < 10; ++i) ASSERT_TRUE(Add(m, "r" + std::to_string(i), Bytes(1000, 1)));
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(Add(m, Join("r", std::to_string(i)), Bytes(1000, 1)));
   const size_t rest = kSize - 8 - 10 * (84 + 1000) - 84;
   EXPECT_FALSE(Add(m, "last", Bytes(rest + 1, 2)));
   EXPECT_EQ(m.lastError(), 14);
@@ -374,7 +375,7 @@ TEST_F(SharedMemoryTest, FillsTheSectionExactly) {
 TEST_F(SharedMemoryTest, ChangesSetTheirEvents) {
   cSharedMemory m(name_, kSize);
   NamedEvent store(name_ + "_Event");
-  const std::string k = "k" + std::to_string(::getpid());
+  const std::string k = Join("k", std::to_string(::getpid()));
   NamedEvent key(k + "_Event");
   ASSERT_TRUE(store.isOpen() && key.isOpen());
   auto counts = [&] { return std::make_pair(store.sequence(), key.sequence()); };
@@ -435,7 +436,7 @@ TEST_F(SharedMemoryTest, ProcessesAndThreadsKeepTheTableConsistent) {
     std::mt19937 rng(static_cast<uint32_t>(id));
     std::map<std::string, Bytes> mine;
     for (int i = 0; i < rounds; ++i) {
-      const std::string own = "w" + std::to_string(id) + "-" + std::to_string(rng() % 4);
+      const std::string own = Join("w", std::to_string(id), "-", std::to_string(rng() % 4));
       const std::string shared = "shared" + std::to_string(rng() % 4);
       const Bytes value(1 + rng() % 300, static_cast<uint8_t>(rng()));
       switch (rng() % 5) {
@@ -633,7 +634,7 @@ TEST_F(SharedMemoryTest, CorruptTablesFailCleanly) {
   for (int round = 0; round < 400; ++round) {
     std::memset(view.data() + 8, 0, view.size() - 8);
     put32(0, 0);
-    for (int i = 0; i < 5; ++i) Add(m, "k" + std::to_string(i), Bytes(1 + rng() % 60, 1));
+    for (int i = 0; i < 5; ++i) Add(m, Join("k", std::to_string(i)), Bytes(1 + rng() % 60, 1));
     switch (round % 4) {
       case 0:
         put32(0, rng() % 2 ? rng() : rng() % 300);
@@ -650,7 +651,7 @@ TEST_F(SharedMemoryTest, CorruptTablesFailCleanly) {
         break;
     }
     const Bytes before(view.begin(), view.end());
-    const std::string key = "k" + std::to_string(rng() % 7);
+    const std::string key = Join("k", std::to_string(rng() % 7));
     const bool found = m.KeyExists(key);
     const int32_t walk = m.lastError();
     EXPECT_TRUE(walk == 0 || walk == 1392) << walk;

@@ -13,6 +13,7 @@
 #include "certs/test_certificates.h"
 #include "base/win32_errors.h"
 #include "platform/platform_database.h"
+#include "support/join.h"
 
 namespace quorvant {
 namespace {
@@ -380,7 +381,7 @@ TEST_F(CertStoreTest, ConcurrentWritersLoseNothing) {
   std::vector<std::vector<Der>> batches(kProcesses);
   for (int p = 0; p < kProcesses; ++p) {
     for (int i = 0; i < kEach; ++i) {
-      batches[p].push_back(MakeTestCertificate("P" + std::to_string(p), 1000 * p + i + 1));
+      batches[p].push_back(MakeTestCertificate(Join("P", std::to_string(p)), 1000 * p + i + 1));
     }
   }
   std::vector<pid_t> children;

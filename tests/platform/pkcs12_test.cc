@@ -30,6 +30,7 @@
 #include "base/win32_errors.h"
 #include "platform/crypto_provider.h"
 #include "platform/platform_database.h"
+#include "support/join.h"
 
 namespace quorvant {
 namespace {
@@ -42,7 +43,7 @@ constexpr char kPython[] = "/usr/bin/python3";
 constexpr char16_t kNonAscii[] = u"p\u00e4ssw\u00f6rd \u20ac \U0001D11E";
 
 const char16_t* Ptr(const Password& p) { return p ? p->c_str() : nullptr; }
-std::string Show(const Password& p) { return p ? "\"" + Utf8FromWide(*p) + "\"" : "NULL"; }
+std::string Show(const Password& p) { return p ? Join("\"", Utf8FromWide(*p), "\"") : "NULL"; }
 
 int RunQuiet(const std::string& command) {
   const int status = std::system((command + " >/dev/null 2>&1").c_str());

@@ -8,9 +8,8 @@
 #include <sstream>
 
 #include "QuorvantATL.h"
-#include "encoding/base64.h"
-#include "encoding/code_page.h"
 #include "export_calls.h"
+#include "results.h"
 
 namespace quorvant::cli {
 namespace {
@@ -77,18 +76,23 @@ std::optional<std::string> RecipientText(const std::string& path) {
   std::optional<std::string> contents = ReadAll(path);
   if (!contents || contents->empty()) return std::nullopt;
   if (contents->starts_with("-----") || (*contents)[0] == 'M') return contents;
-  ByteBuffer text;
-  if (!Base64Encode(contents->data(), static_cast<int32_t>(contents->size()), text)) {
-    return std::nullopt;
+  // The tool holds none of the component's code, so DER is turned into the
+  // Base64 text the component reads here (RFC 4648, padded, one line).
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const auto* in = reinterpret_cast<const unsigned char*>(contents->data());
+  const size_t n = contents->size();
+  std::string text;
+  text.reserve((n + 2) / 3 * 4);
+  for (size_t i = 0; i < n; i += 3) {
+    const uint32_t v = (uint32_t{in[i]} << 16) | (i + 1 < n ? uint32_t{in[i + 1]} << 8 : 0) |
+                       (i + 2 < n ? uint32_t{in[i + 2]} : 0);
+    text += kDigits[(v >> 18) & 63];
+    text += kDigits[(v >> 12) & 63];
+    text += i + 1 < n ? kDigits[(v >> 6) & 63] : '=';
+    text += i + 2 < n ? kDigits[v & 63] : '=';
   }
-  return std::string(text.view());
-}
-
-std::string TakeText(BSTR text) {
-  std::string out =
-      text == nullptr ? std::string() : Utf8FromWide(std::u16string_view(text, SysStringLen(text)));
-  SysFreeString(text);
-  return out;
+  return text;
 }
 
 int Finish(const std::string& result, const CryptArguments& parsed) {
@@ -119,9 +123,9 @@ int EncryptCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->input->c_str());
     return kExitUsage;
   }
-  const std::u16string text = WideFromUtf8(*input);
+  const std::u16string text = Utf16FromUtf8(*input);
   if (parsed->key) {
-    const std::u16string key = WideFromUtf8(*parsed->key);
+    const std::u16string key = Utf16FromUtf8(*parsed->key);
     return Finish(TakeText(::SymEncrypt(text.c_str(), key.c_str(), parsed->algorithm, parsed->flags)),
                   *parsed);
   }
@@ -130,7 +134,7 @@ int EncryptCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->recipients->c_str());
     return kExitUsage;
   }
-  const std::u16string certificates = WideFromUtf8(*recipients);
+  const std::u16string certificates = Utf16FromUtf8(*recipients);
   return Finish(TakeText(::CertEncryptPkcs7(text.c_str(), certificates.c_str(), parsed->algorithm,
                                             parsed->flags)),
                 *parsed);
@@ -144,9 +148,9 @@ int DecryptCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->input->c_str());
     return kExitUsage;
   }
-  const std::u16string text = WideFromUtf8(*input);
+  const std::u16string text = Utf16FromUtf8(*input);
   if (parsed->key) {
-    const std::u16string key = WideFromUtf8(*parsed->key);
+    const std::u16string key = Utf16FromUtf8(*parsed->key);
     return Finish(TakeText(::SymDecrypt(text.c_str(), key.c_str(), parsed->algorithm, parsed->flags)),
                   *parsed);
   }

@@ -8,7 +8,8 @@
 #include <type_traits>
 
 #include "QuorvantATL.h"
-#include "encoding/code_page.h"
+#include "operation_table.h"
+#include "results.h"
 
 namespace quorvant::cli {
 namespace {
@@ -20,7 +21,7 @@ struct ArgTraits<const OLECHAR*> {
   using Storage = std::u16string;
   static constexpr const char* kName = "text";
   static bool parse(const std::string& in, Storage* out) {
-    *out = WideFromUtf8(in);
+    *out = Utf16FromUtf8(in);
     return true;
   }
   static const OLECHAR* pass(const Storage& s) { return s.c_str(); }
@@ -42,7 +43,7 @@ template <class R>
 void StoreResult(R result, CallOutcome* outcome) {
   if constexpr (std::is_same_v<R, BSTR>) {
     outcome->textResult = true;
-    outcome->text = result == nullptr ? std::string() : Utf8FromWide(std::u16string_view(result, SysStringLen(result)));
+    outcome->text = result == nullptr ? std::string() : Utf8FromUtf16(std::u16string_view(result, SysStringLen(result)));
     SysFreeString(result);
   } else {
     outcome->value = result;
@@ -98,42 +99,11 @@ Entry MakeEntry(R (*fn)(Args...)) {
   return entry;
 }
 
-#define QV_EXPORT(name) {#name, MakeEntry(&::name)}
-
 const std::map<std::string_view, Entry>& Table() {
   static const std::map<std::string_view, Entry> table = {
-      QV_EXPORT(GetDllVersion),        QV_EXPORT(GetErrorCode),
-      QV_EXPORT(GetErrorMsg),          QV_EXPORT(GetCapiErrorCode),
-      QV_EXPORT(GetCapiErrorMsg),      QV_EXPORT(GetMacAddress),
-      QV_EXPORT(GetOSName),            QV_EXPORT(GetUserHomePath),
-      QV_EXPORT(RegReadHKCU),          QV_EXPORT(RegWriteHKCUInt),
-      QV_EXPORT(RegWriteHKCUStr),      QV_EXPORT(RegReadHKLM),
-      QV_EXPORT(Hash),                 QV_EXPORT(HashFile),
-      QV_EXPORT(SetProviderName),      QV_EXPORT(CreatePKCS10),
-      QV_EXPORT(CreatePKCS10Pair),     QV_EXPORT(GetCsrForSign),
-      QV_EXPORT(GetCsrForEncrypt),     QV_EXPORT(AcceptPKCS7),
-      QV_EXPORT(SetDefaultPfxFileName), QV_EXPORT(PresetPasswdLengthRange),
-      QV_EXPORT(ChangePfxPasswd),      QV_EXPORT(ChangePfxPasswdEx),
-      QV_EXPORT(QueryPfxInfo),         QV_EXPORT(ImportPfxToIE),
-      QV_EXPORT(GetImportedPfxFilePath), QV_EXPORT(GetImportedPfxFileName),
-      QV_EXPORT(ExportPfxFromIE),      QV_EXPORT(ExportMobileFromPfx),
-      QV_EXPORT(ExportMobileFromIE),   QV_EXPORT(GetExportedPfxFilePath),
-      QV_EXPORT(GetExportedPfxFileName), QV_EXPORT(SelectSigner),
-      QV_EXPORT(SelectSignerEx),       QV_EXPORT(GetSignerPfxFilePath),
-      QV_EXPORT(GetSignerPfxFileName), QV_EXPORT(SignPkcs1),
-      QV_EXPORT(SignPkcs7),            QV_EXPORT(SelectSignerEx2),
-      QV_EXPORT(GetPortEx),            QV_EXPORT(GetCertB64),
-      QV_EXPORT(GetCertSubject),       QV_EXPORT(GetCertSubjectCN),
-      QV_EXPORT(GetCertIssuer),        QV_EXPORT(GetCertSerial),
-      QV_EXPORT(GetCertNotBefore),     QV_EXPORT(GetCertNotAfter),
-      QV_EXPORT(GetCertFinger),        QV_EXPORT(GetCertKeyUsage),
-      QV_EXPORT(SymEncrypt),           QV_EXPORT(SymDecrypt),
-      QV_EXPORT(CertEncryptPkcs7),     QV_EXPORT(CertDecryptPkcs7),
-      QV_EXPORT(GetIECertCount),       QV_EXPORT(GetIECertSerial),
-      QV_EXPORT(GetIECertCommonName),  QV_EXPORT(GetIECertSubject),
-      QV_EXPORT(GetIECertIssuer),      QV_EXPORT(GetIECertNotBefore),
-      QV_EXPORT(GetIECertNotAfter),    QV_EXPORT(GetIECertFinger),
-      QV_EXPORT(DeleteIECert),
+#define X(Name, Export, DispId, Result, Params) {#Export, MakeEntry(&::Export)},
+      QUORVANT_OPERATIONS(X)
+#undef X
   };
   return table;
 }

@@ -1,5 +1,7 @@
 // quorvant: the component's command-line tool. It reaches the component only
-// through the flat exports of libQuorvantATL.so, as any native caller does.
+// through the exports of libQuorvantATL.so, as any native caller does: the
+// operations (QuorvantATL.h) and the administration interface
+// (QuorvantAdmin.h).
 //
 //   quorvant call NAME [ARG...] [--then NAME [ARG...]]...
 //                                 call exports in order on one engine
@@ -9,13 +11,12 @@
 //   quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT
 //   quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE
 //   quorvant reg query|add|delete KEY [options]   the registry store
-//   quorvant regsvr [-u] [--machine] [LIBRARY]    register the automation control
 //   quorvant store ..., quorvant cert FILE        the certificate stores
 //   quorvant pfx info FILE [PASSWORD]             a PKCS #12 file's certificates
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
-//   quorvant encrypt|decrypt ...  symmetric and envelope encryption (crypt_command.h)
+//   quorvant help [COMMAND]       every command, or one with its options
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -23,13 +24,14 @@
 #include <vector>
 
 #include "QuorvantATL.h"
-#include "encoding/code_page.h"
-#include "engine/error_messages.h"
-#include "crypt_command.h"
+#include "QuorvantAdmin.h"
 #include "export_calls.h"
+#include "help_command.h"
+#include "regsvr_command.h"
+#include "crypt_command.h"
 #include "pfx_command.h"
 #include "reg_command.h"
-#include "regsvr_command.h"
+#include "results.h"
 #include "store_command.h"
 
 namespace quorvant::cli {
@@ -37,41 +39,7 @@ namespace {
 
 constexpr int kExitUsage = 64;
 
-std::string TakeText(BSTR text) {
-  std::string out = text == nullptr ? std::string() : Utf8FromWide(std::u16string_view(text, SysStringLen(text)));
-  SysFreeString(text);
-  return out;
-}
-
-// Every command ends with the result code and its message, and the system
-// error behind it when there is one. The exit status is 0 only for code 0.
-int PrintOutcome() {
-  const int32_t code = ::GetErrorCode();
-  std::printf("result: %d %s\n", code, TakeText(::GetErrorMsg()).c_str());
-  const int32_t capi = ::GetCapiErrorCode();
-  if (capi != 0) {
-    std::printf("system error: 0x%08X %s\n", static_cast<uint32_t>(capi),
-                TakeText(::GetCapiErrorMsg()).c_str());
-  }
-  return code == 0 ? 0 : 1;
-}
-
-int Usage() {
-  std::fprintf(stderr,
-               "usage: quorvant call NAME [ARG...] [--then NAME [ARG...]]...\n"
-               "       quorvant exports\n"
-               "       quorvant version\n"
-               "       quorvant errors\n"
-               "       quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT\n"
-               "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
-               "       quorvant reg query|add|delete KEY [options]\n"
-               "       quorvant regsvr [-u] [--machine] [LIBRARY]\n"
-               "       quorvant store list|add|delete ...\n"
-               "       quorvant cert FILE\n"
-               "       quorvant encrypt --key HEX|--to CERT [--alg N] [--ansi] [--out FILE] [INPUT]\n"
-               "       quorvant decrypt [--key HEX] [--alg N] [--ansi] [--out FILE] [INPUT]\n");
-  return kExitUsage;
-}
+int Usage() { return UsageError(); }
 
 // One process, one engine: calls joined by "--then" run in order on the same
 // engine, so state left by one (the personal-store list, a selected signer)
@@ -108,7 +76,7 @@ int Exports() {
     std::printf("%-24.*s %s\n", static_cast<int>(info.name.size()), info.name.data(),
                 info.signature.c_str());
   }
-  return 0;
+  return PrintOutcome();
 }
 
 int Version() {
@@ -116,14 +84,7 @@ int Version() {
   return PrintOutcome();
 }
 
-int Errors() {
-  for (const ErrorMessageEntry& entry : ErrorMessageTable()) {
-    std::printf("%d\t%s\n", entry.code, Utf8FromWide(entry.text).c_str());
-  }
-  std::u16string_view fallback = DefaultErrorMessage();
-  std::printf("default\t%s\n", Utf8FromWide(fallback).c_str());
-  return 0;
-}
+int Errors() { return PrintReport(QuorvantErrorTable()); }
 
 // The digest flags of Hash and HashFile from the options; the last argument
 // is the text or file. Nothing when the options do not parse.
@@ -147,7 +108,7 @@ std::optional<std::pair<int32_t, std::string>> HashArguments(const std::vector<s
 int HashText(const std::vector<std::string>& args) {
   auto parsed = HashArguments(args, true);
   if (!parsed) return Usage();
-  std::printf("%s\n", TakeText(::Hash(WideFromUtf8(parsed->second).c_str(), parsed->first)).c_str());
+  std::printf("%s\n", TakeText(::Hash(Utf16FromUtf8(parsed->second).c_str(), parsed->first)).c_str());
   return PrintOutcome();
 }
 
@@ -155,7 +116,7 @@ int HashFileCommand(const std::vector<std::string>& args) {
   auto parsed = HashArguments(args, false);
   if (!parsed) return Usage();
   std::printf("%s\n",
-              TakeText(::HashFile(WideFromUtf8(parsed->second).c_str(), parsed->first)).c_str());
+              TakeText(::HashFile(Utf16FromUtf8(parsed->second).c_str(), parsed->first)).c_str());
   return PrintOutcome();
 }
 
@@ -167,6 +128,9 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "help") return HelpCommand(AsksForHelp(args) ? std::vector<std::string>{"help"} : args);
+  if (command == "--help" || command == "-h") return HelpCommand({});
+  if (AsksForHelp(args)) return HelpCommand({command});
   if (command == "call") return Call(args);
   if (command == "exports" && args.empty()) return Exports();
   if (command == "version" && args.empty()) return Version();
@@ -174,12 +138,12 @@ int main(int argc, char** argv) {
   if (command == "hash") return HashText(args);
   if (command == "hash-file") return HashFileCommand(args);
   if (command == "reg") return RegCommand(args);
-  if (command == "regsvr") return RegsvrCommand(args);
   if (command == "pfx") return PfxCommand(args);
   if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);
   if (command == "cert") return CertCommand(args);
   if (command == "encrypt") return EncryptCommand(args);
   if (command == "decrypt") return DecryptCommand(args);
+  if (command == "regsvr") return RegsvrCommand(args);
   return Usage();
 }

@@ -13,10 +13,8 @@
 #include <memory>
 
 #include "QuorvantControl.h"
-#include "base/win32_errors.h"
-#include "encoding/code_page.h"
-#include "engine/error_messages.h"
-#include "host/system_messages.h"
+#include "QuorvantATL.h"
+#include "results.h"
 
 namespace quorvant::cli {
 namespace {
@@ -34,9 +32,9 @@ struct Entries {
   HRESULT (*install)(BOOL, const OLECHAR*);
 };
 
-HRESULT Hresult(uint32_t win32Error) {
-  return static_cast<HRESULT>(win32::HresultFromWin32(win32Error));
-}
+// HRESULT_FROM_WIN32 of ERROR_MOD_NOT_FOUND (126) and ERROR_PROC_NOT_FOUND (127).
+constexpr HRESULT kModuleNotFound = static_cast<HRESULT>(0x8007007Eu);
+constexpr HRESULT kProcedureNotFound = static_cast<HRESULT>(0x8007007Fu);
 
 struct LibraryCloser {
   void operator()(void* handle) const { dlclose(handle); }
@@ -45,12 +43,15 @@ struct LibraryCloser {
 // The outcome as every command ends: the HRESULT with the system's text.
 int PrintOutcome(HRESULT hr) {
   if (hr == S_OK) {
-    std::printf("result: 0 %s\n", Utf8FromWide(ErrorMessageText(0)).c_str());
+    // A fresh engine's message for 0, as every command ends.
+    std::printf("result: 0 %s\n", TakeText(::GetErrorMsg()).c_str());
     return 0;
   }
-  std::string_view text = SystemMessageLine(static_cast<uint32_t>(hr));
-  std::printf("result: 0x%08X %.*s\n", static_cast<uint32_t>(hr), static_cast<int>(text.size()),
-              text.data());
+  // The two failures of the tool's own; the others are the library's.
+  const char* text = hr == kModuleNotFound      ? " The specified module could not be found."
+                     : hr == kProcedureNotFound ? " The specified procedure could not be found."
+                                                : "";
+  std::printf("result: 0x%08X%s\n", static_cast<uint32_t>(hr), text);
   return 1;
 }
 
@@ -77,7 +78,7 @@ int RegsvrCommand(const std::vector<std::string>& args) {
     handle.reset(dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle) {
       std::fprintf(stderr, "quorvant: %s\n", dlerror());
-      return PrintOutcome(Hresult(win32::kErrorModNotFound));
+      return PrintOutcome(kModuleNotFound);
     }
     entries.registerServer =
         reinterpret_cast<HRESULT (*)()>(dlsym(handle.get(), "DllRegisterServer"));
@@ -93,14 +94,14 @@ int RegsvrCommand(const std::vector<std::string>& args) {
   if (machine) {
     if (entries.install == nullptr) {
       std::fprintf(stderr, "quorvant: %s has no %s\n", library.c_str(), entry);
-      return PrintOutcome(Hresult(win32::kErrorProcNotFound));
+      return PrintOutcome(kProcedureNotFound);
     }
     hr = entries.install(unregister ? 0 : 1, u"machine");
   } else {
     HRESULT (*call)() = unregister ? entries.unregisterServer : entries.registerServer;
     if (call == nullptr) {
       std::fprintf(stderr, "quorvant: %s has no %s\n", library.c_str(), entry);
-      return PrintOutcome(Hresult(win32::kErrorProcNotFound));
+      return PrintOutcome(kProcedureNotFound);
     }
     hr = call();
   }

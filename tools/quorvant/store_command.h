@@ -1,7 +1,6 @@
 // `quorvant store` and `quorvant cert`: the current user's certificate
 // stores and the fields of one certificate, read the way the component reads
-// them. Administration over the stores, not part of the component's
-// interface.
+// them, through the library's administration interface (QuorvantAdmin.h).
 //
 //   quorvant store list [MY|CA|ROOT]        every certificate, numbered from 1
 //   quorvant store add MY|CA|ROOT FILE      add a DER or PEM certificate
@@ -17,13 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/cert_store.h"
-
 namespace quorvant::cli {
 
 int StoreCommand(const std::vector<std::string>& args);
-// One certificate as `store list` shows it: "[number] subject" and its fields.
-void PrintCertificateEntry(size_t number, const CertContext& context);
 int CertCommand(const std::vector<std::string>& args);
 
 }  // namespace quorvant::cli
