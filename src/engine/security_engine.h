@@ -21,12 +21,14 @@
 #include "dialogs/dialog_host.h"
 #include "encoding/byte_buffer.h"
 #include "enroll/capi_session.h"
+#include "base/outcome.h"
 #include "host/services.h"
 
 namespace quorvant {
 
 class cSharedMemory;
 class CertificateStores;
+class CertContext;
 
 struct EngineServices {
   HostServices host;
@@ -183,6 +185,20 @@ class SecurityEngine {
   bool parseRegistryName(TextArg strName, RegistryName* out);
   Text readRegistryValue(int root, TextArg strName);
   cSharedMemory& ensurePropertyStore();
+
+  // --- Signer selection and signing (sign_operations.cc) ---
+  struct SignerSearch;
+  struct SignerStore;
+  int32_t selectSigner(const SignerSearch& search);
+  bool takeOverPublishedSigner(const SignerSearch& search);
+  void clearSelectedSigner();
+  void recordCodes(Outcome outcome);
+  Outcome openSignerStore(SignerStore* out);
+  Outcome findSignerCertificate(const SignerStore& store, CertContext* out) const;
+  Outcome confirmSigning(TextArg content, const CertContext& certificate);
+  // The certificates SignPkcs7 carries with 0x200: the signer's chain, signer first.
+  Result<std::vector<ByteBuffer>> carriedChain(const SignerStore& store,
+                                               const CertContext& certificate);
 
   friend struct SecurityEngineTestAccess;
 
