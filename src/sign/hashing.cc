@@ -69,7 +69,9 @@ int32_t HashFileContents(const std::string& osPath, HashAlgorithm algorithm,
   struct stat st{};
   if (::stat(osPath.c_str(), &st) != 0) return rc::kFileNotFound;
 
-  UniqueFd fd(::open(osPath.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
+  // writer that may never come; a regular file reads the same either way.
+  UniqueFd fd(::open(osPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd.valid()) return rc::kFileUnreadable;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
     return rc::kFileUnreadable;

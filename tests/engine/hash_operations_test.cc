@@ -139,6 +139,9 @@ TEST_F(HashFileTest, ResultCodes) {
   const std::string content = "hello, file\r\n";
   const std::string file = write("a.bin", content);
   const std::string empty = write("empty.bin", "");
+  // A FIFO nobody writes to would block a reader that waits for a writer.
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   struct Case {
     std::string path;
     int32_t flags;
@@ -154,6 +157,8 @@ TEST_F(HashFileTest, ResultCodes) {
       {(dir_ / "missing").string(), 3, 5902, u""},
       {(dir_ / "missing" / "deeper").string(), 3, 5902, u""},
       {dir_.string(), 3, 1002, u""},  // a directory is no file to read
+      {fifo, 3, 1002, u""},
+      {"/dev/zero", 3, 1002, u""},    // a device never ends
   };
   for (const Case& c : cases) {
     EXPECT_EQ(engine->HashFile(Wide(c.path), c.flags), c.result) << c.path;
