@@ -34,7 +34,7 @@
 #include "pfx/certificate_filter.h"
 #include "pfx/pfx_files.h"
 #include "pfx/pfx_store.h"
-#include "platform/certificate_der.h"
+#include "platform/certificate_chain.h"
 #include "platform/crypto_provider.h"
 #include "platform/crypto_provider_constants.h"
 #include "sign/hashing.h"
@@ -530,6 +530,27 @@ Outcome SecurityEngine::confirmSigning(TextArg content, const CertContext& certi
   return Outcome::Fail(DialogCode(outcome));
 }
 
+// The signer's chain from the user's ROOT and CA stores and the signer's own
+// store (a PFX file's CA certificates complete its chain). A certificate out
+// of its validity period does not stop a signature, nor does a root the user
+// has not trusted; any other problem (a bad signature, a chain that stops
+// short, revocation, a wrong usage) does.
+Result<std::vector<ByteBuffer>> SecurityEngine::carriedChain(const SignerStore& store,
+                                                             const CertContext& certificate) {
+  if (!services.stores) return Outcome::Fail(rc::kNoCertificateChain, win32::kErrorFileNotFound);
+  auto chain = BuildCertificateChain(*services.stores, certificate.encoded(), &store.store,
+                                     services.host.clock->nowUnixSeconds());
+  if (!chain.ok()) return Outcome::Fail(rc::kNoCertificateChain, chain.outcome().systemError());
+  constexpr uint32_t kAccepted =
+      kCertTrustIsNotTimeValid | kCertTrustIsNotTimeNested | kCertTrustIsUntrustedRoot;
+  if ((chain->trustErrorStatus & ~kAccepted) != 0 || chain->elements.empty()) {
+    return Outcome::Fail(rc::kNoCertificateChain);
+  }
+  std::vector<ByteBuffer> carried = std::move(chain->elements);
+  if (carried.size() > kMaxCarriedChain) carried.resize(kMaxCarriedChain);
+  return carried;
+}
+
 Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
   capiErrorCode = 0;
   if (strContent.empty()) {
@@ -677,15 +698,6 @@ Text SecurityEngine::SignPkcs7(TextArg strContent, int32_t dwFlags) {
   }
   clearCodes();
   return ToInterfaceText(text.view());
-}
-
-}  // namespace quorvant
-
-namespace quorvant {
-
-Result<std::vector<ByteBuffer>> SecurityEngine::carriedChain(const SignerStore&,
-                                                             const CertContext&) {
-  return Outcome::Fail(rc::kNoCertificateChain);
 }
 
 }  // namespace quorvant
