@@ -12,6 +12,7 @@
 //   quorvant store ..., quorvant cert FILE        the certificate stores
 //   quorvant pfx info FILE [PASSWORD]             a PKCS #12 file's certificates
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
+//   quorvant select ..., quorvant sign ...        signer selection and signatures
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include "export_calls.h"
 #include "pfx_command.h"
 #include "reg_command.h"
+#include "sign_command.h"
 #include "store_command.h"
 
 namespace quorvant::cli {
@@ -62,7 +64,9 @@ int Usage() {
                "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
                "       quorvant reg query|add|delete KEY [options]\n"
                "       quorvant store list|add|delete ...\n"
-               "       quorvant cert FILE\n");
+               "       quorvant cert FILE\n"
+               "       quorvant select [FILTER] [selection options]\n"
+               "       quorvant sign [--pkcs7] [--flags N] [selection options] TEXT|-\n");
   return kExitUsage;
 }
 
@@ -171,5 +175,7 @@ int main(int argc, char** argv) {
   if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);
   if (command == "cert") return CertCommand(args);
+  if (command == "select") return SelectCommand(args);
+  if (command == "sign") return SignCommand(args);
   return Usage();
 }
