@@ -29,6 +29,8 @@ namespace quorvant {
 class cSharedMemory;
 class CertificateStores;
 class CertContext;
+class PlatformDatabase;
+class CryptKey;
 
 struct EngineServices {
   HostServices host;
@@ -199,6 +201,19 @@ class SecurityEngine {
   // The certificates SignPkcs7 carries with 0x200: the signer's chain, signer first.
   Result<std::vector<ByteBuffer>> carriedChain(const SignerStore& store,
                                                const CertContext& certificate);
+  // The user's key database, opened once for the signatures of this engine
+  // (again when the data directory changes).
+  std::shared_ptr<PlatformDatabase> signerKeyDatabase();
+  std::shared_ptr<PlatformDatabase> keyDatabase;
+  // The key of a personal-store signer stays loaded between its signatures:
+  // a fresh key object costs OpenSSL more than the signature itself. Each
+  // signature still reads the key again and uses this one only while it is
+  // the same key (then already checked against this certificate); a new
+  // selection drops it.
+  std::shared_ptr<CryptKey> warmSignerKey;
+  std::string warmSignerHash;
+  bool useWarmSignerKey(std::shared_ptr<CryptKey>* key);
+  void keepWarmSignerKey(const std::shared_ptr<CryptKey>& key);
 
   friend struct SecurityEngineTestAccess;
 

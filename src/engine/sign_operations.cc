@@ -37,6 +37,8 @@
 #include "platform/certificate_chain.h"
 #include "platform/crypto_provider.h"
 #include "platform/crypto_provider_constants.h"
+#include "platform/platform_database.h"
+#include "platform/rsa_key.h"
 #include "sign/hashing.h"
 #include "sign/signed_data.h"
 #include "sign/signer_rules.h"
@@ -100,10 +102,12 @@ bool ContentBytes(TextArg content, bool ansi, ByteBuffer* out) {
   return out->append(content.data(), static_cast<int32_t>(content.size() * sizeof(char16_t)));
 }
 
-// The private key of a signer's certificate, with the provider that holds it.
+// The private key of a signer's certificate: the provider that holds it and
+// the key pair, loaded once for the check and the signature.
 struct SignerKey {
   std::shared_ptr<ProviderContext> provider;
   uint32_t keySpec = 0;
+  std::shared_ptr<CryptKey> pair;
 };
 
 // CryptAcquireCertificatePrivateKey. A key context held in memory (a PFX
@@ -111,28 +115,30 @@ struct SignerKey {
 // information. A refusal is 5206 from the software providers and 5225 from
 // any other (a token that is not ready).
 Outcome AcquireSignerKey(const CertContext& certificate, const KeyProviderInfo& info,
-                         SignerKey* out) {
+                         std::shared_ptr<PlatformDatabase> db, SignerKey* out) {
+  const bool software = info.providerName.find(u"Microsoft") != std::u16string::npos;
   if (auto context = certificate.keyContext(); context && context->provider) {
     out->provider = context->provider;
     out->keySpec = context->keySpec;
-    return Outcome::Ok();
+  } else {
+    std::unique_ptr<ProviderContext> provider;
+    if (uint32_t error =
+            AcquireCertificatePrivateKey(info, 0, &provider, &out->keySpec, std::move(db))) {
+      return Outcome::Fail(software ? rc::kPrivateKeyRefused : rc::kTokenNotReady, error);
+    }
+    out->provider = std::move(provider);
   }
-  std::unique_ptr<ProviderContext> provider;
-  if (uint32_t error = AcquireCertificatePrivateKey(info, 0, &provider, &out->keySpec)) {
-    const bool software = info.providerName.find(u"Microsoft") != std::u16string::npos;
+  std::unique_ptr<CryptKey> pair;
+  if (uint32_t error = out->provider->getUserKey(out->keySpec, &pair)) {
     return Outcome::Fail(software ? rc::kPrivateKeyRefused : rc::kTokenNotReady, error);
   }
-  out->provider = std::move(provider);
+  out->pair = std::move(pair);
   return Outcome::Ok();
 }
 
 // A key that is not the certificate's own would make a signature nobody can
 // verify; a stale binding or a PFX whose key was replaced is refused here.
 Outcome CheckKeyMatchesCertificate(const SignerKey& key, const CertContext& certificate) {
-  std::unique_ptr<CryptKey> pair;
-  if (uint32_t error = key.provider->getUserKey(key.keySpec, &pair)) {
-    return Outcome::Fail(rc::kPrivateKeyRefused, error);
-  }
   Certificate parsed;
   if (uint32_t error = Certificate::Parse(certificate.encoded(), &parsed)) {
     return Outcome::Fail(rc::kPrivateKeyRefused, error);
@@ -142,21 +148,25 @@ Outcome CheckKeyMatchesCertificate(const SignerKey& key, const CertContext& cert
   OpensslErrorScope errors;
   OsslPtr<EVP_PKEY> certificateKey(
       d2i_PUBKEY_ex(nullptr, &p, static_cast<long>(spki.size()), OpensslContext(), nullptr));
-  if (!certificateKey || pair->rsaKey() == nullptr ||
-      EVP_PKEY_eq(certificateKey.get(), pair->rsaKey()) != 1) {
+  if (!certificateKey || key.pair->rsaKey() == nullptr ||
+      EVP_PKEY_eq(certificateKey.get(), key.pair->rsaKey()) != 1) {
     return Outcome::Fail(rc::kPrivateKeyRefused, win32::kNteBadPublicKey);
   }
   return Outcome::Ok();
 }
 
-// CryptCreateHash, CryptSetHashParam(HP_HASHVAL), CryptSignHash: the
-// signature least significant byte first, as the provider gives it.
+// The provider's PKCS #1 v1.5 signature of a finished digest with its key
+// (what CryptSignHash does with a hash whose value was set), least
+// significant byte first; over the key already loaded, so a signature reads
+// the key database once.
 Outcome ProviderSign(const SignerKey& key, uint32_t hashAlgId, std::span<const uint8_t> digest,
                      ByteBuffer* signature) {
-  std::unique_ptr<CryptHash> hash;
-  uint32_t error = key.provider->createHash(hashAlgId, &hash);
-  if (error == 0) error = hash->setHashValue(digest);
-  if (error == 0) error = key.provider->signHash(*hash, key.keySpec, 0, signature);
+  uint32_t error = 0;
+  if (key.provider->silent() && (key.pair->flags() & kCryptUserProtected) != 0) {
+    error = win32::kNteSilentContext;
+  } else {
+    error = SignDigestPkcs1(key.pair->rsaKey(), hashAlgId, digest, true, signature);
+  }
   if (error != 0) return Outcome::Fail(rc::kSignFailed, error);
   return Outcome::Ok();
 }
@@ -202,11 +212,40 @@ struct SecurityEngine::SignerSearch {
 
 // The signer's store while one signature is made.
 struct SecurityEngine::SignerStore {
+  explicit SignerStore(std::shared_ptr<PlatformDatabase> db = nullptr) : pfx(std::move(db)) {}
   CertStore store;  // MY, or the PFX file's store
   PfxStore pfx;
 };
 
+std::shared_ptr<PlatformDatabase> SecurityEngine::signerKeyDatabase() {
+  const std::string path = PlatformDatabase::DefaultPath();
+  if (!keyDatabase || keyDatabase->path() != path) {
+    uint32_t ignored = 0;
+    // When it cannot be opened, each platform call opens its own and
+    // reports its own error.
+    keyDatabase = path.empty() ? nullptr : PlatformDatabase::Open(path, &ignored);
+  }
+  return keyDatabase;
+}
+
+bool SecurityEngine::useWarmSignerKey(std::shared_ptr<CryptKey>* key) {
+  if (signerMedia != kMediaPersonalStore || !warmSignerKey || warmSignerHash != signerCertHash ||
+      EVP_PKEY_eq(warmSignerKey->rsaKey(), (*key)->rsaKey()) != 1) {
+    return false;
+  }
+  *key = warmSignerKey;
+  return true;
+}
+
+void SecurityEngine::keepWarmSignerKey(const std::shared_ptr<CryptKey>& key) {
+  if (signerMedia != kMediaPersonalStore) return;
+  warmSignerKey = key;
+  warmSignerHash = signerCertHash;
+}
+
 void SecurityEngine::clearSelectedSigner() {
+  warmSignerKey.reset();
+  warmSignerHash.clear();
   signerMedia = -1;
   signerCertHash.clear();
   signerCertBytes.clear();
@@ -299,7 +338,7 @@ bool SecurityEngine::takeOverPublishedSigner(const SignerSearch& search) {
   if ((media != kMediaPersonalStore && media != kMediaPfxFile) || !IsThumbprintText(hash)) {
     return false;
   }
-  SignerStore opened;
+  SignerStore opened(signerKeyDatabase());
   std::string password, folder, name;
   if (media == kMediaPersonalStore) {
     if (!services.stores) return false;
@@ -443,7 +482,7 @@ int32_t SecurityEngine::selectSigner(const SignerSearch& search) {
     password = std::move(values.password);
   }
   const std::string path = JoinPfxPath(folder, name);
-  SignerStore opened;
+  SignerStore opened(signerKeyDatabase());
   if (!IsRegularFile(path)) {
     recordCodes(Outcome::Fail(rc::kPfxFileUnreadable, win32::kErrorFileNotFound));
     return errorCode;
@@ -565,7 +604,7 @@ Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
   if (signerCertHash.empty() || signerCertBytes.empty()) {
     return fail(Outcome::Fail(rc::kNoSignerSelected));
   }
-  SignerStore store;
+  SignerStore store(signerKeyDatabase());
   if (Outcome opened = openSignerStore(&store); !opened.ok()) return fail(opened);
   CertContext certificate;
   if (Outcome found = findSignerCertificate(store, &certificate); !found.ok()) return fail(found);
@@ -575,11 +614,14 @@ Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
     return fail(Outcome::Fail(rc::kPrivateKeyRefused, error));
   }
   SignerKey key;
-  if (Outcome acquired = AcquireSignerKey(certificate, info, &key); !acquired.ok()) {
+  if (Outcome acquired = AcquireSignerKey(certificate, info, signerKeyDatabase(), &key); !acquired.ok()) {
     return fail(acquired);
   }
-  if (Outcome matches = CheckKeyMatchesCertificate(key, certificate); !matches.ok()) {
-    return fail(matches);
+  if (!useWarmSignerKey(&key.pair)) {
+    if (Outcome matches = CheckKeyMatchesCertificate(key, certificate); !matches.ok()) {
+      return fail(matches);
+    }
+    keepWarmSignerKey(key.pair);
   }
   if (dwFlags & kSignConfirm) {
     if (Outcome confirmed = confirmSigning(strContent, certificate); !confirmed.ok()) {
@@ -637,7 +679,7 @@ Text SecurityEngine::SignPkcs7(TextArg strContent, int32_t dwFlags) {
   if (signerCertHash.empty() || signerCertBytes.empty()) {
     return fail(Outcome::Fail(rc::kNoSignerSelected));
   }
-  SignerStore store;
+  SignerStore store(signerKeyDatabase());
   if (Outcome opened = openSignerStore(&store); !opened.ok()) return fail(opened);
   CertContext certificate;
   if (Outcome found = findSignerCertificate(store, &certificate); !found.ok()) return fail(found);
@@ -664,11 +706,14 @@ Text SecurityEngine::SignPkcs7(TextArg strContent, int32_t dwFlags) {
   if (dwFlags & kSignPkcs7SigningTime) request.signingTime = services.host.clock->nowUnixSeconds();
 
   SignerKey key;
-  if (Outcome acquired = AcquireSignerKey(certificate, info, &key); !acquired.ok()) {
+  if (Outcome acquired = AcquireSignerKey(certificate, info, signerKeyDatabase(), &key); !acquired.ok()) {
     return fail(acquired);
   }
-  if (Outcome matches = CheckKeyMatchesCertificate(key, certificate); !matches.ok()) {
-    return fail(matches);
+  if (!useWarmSignerKey(&key.pair)) {
+    if (Outcome matches = CheckKeyMatchesCertificate(key, certificate); !matches.ok()) {
+      return fail(matches);
+    }
+    keepWarmSignerKey(key.pair);
   }
   std::vector<ByteBuffer> chain;
   if (dwFlags & kSignPkcs7Chain) {
