@@ -81,6 +81,12 @@ expect "filter by usage" "result: 5017 憑證用途(加解密,簽驗章)不合�
 for _ in 1 2 3; do "$q" store delete MY 1 >/dev/null; done
 rm -rf "$pfx"
 
+# Signer selection and signing: refusals that need no signer.
+expect "select finds nothing" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" select 'S_CN=Nobody' --select-flags 0x108 | head -n 1"
+expect "sign without a signer" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" sign --filter 'S_CN=Nobody' --select-flags 0x108 abc | head -n 1"
+expect "sign asks for a PFX file it cannot show" "result: 5002 配置記憶體發生錯誤(5002)" 1 -- "$q" sign --select-flags 0x200 abc
+expect "sign usage" "usage: quorvant select [FILTER] [--select-flags N] [--key-usage N] [--date D]" 0 -- sh -c "\"$q\" sign --pkcs7 2>&1 | head -n 1"
+
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
 if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
