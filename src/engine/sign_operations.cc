@@ -12,6 +12,7 @@
 // PFX file opened anew), acquires its key, makes sure that key is the
 // certificate's own, and has the provider sign a digest our own engines
 // computed.
+#include <string.h>  // explicit_bzero
 #include <sys/stat.h>
 
 #include <openssl/x509.h>
@@ -58,6 +59,29 @@ constexpr int32_t kPfxExportableKeys = 0x1;
 // way its keys are held is decided in one place.
 int32_t OpenSignerPfx(std::string_view path, std::string_view password, PfxStore* pfx) {
   return pfx->open(path, password, kPfxExportableKeys);
+}
+
+// Passwords leave no copy behind in memory we release.
+void Wipe(std::string& secret) {
+  if (!secret.empty()) explicit_bzero(secret.data(), secret.size());
+  secret.clear();
+}
+
+// A password held for the length of one step.
+struct WipedText {
+  std::string value;
+  ~WipedText() { Wipe(value); }
+};
+
+// A comparison date, when given, replaces the current time and forces the
+// validity test. False for a text that is no date.
+bool ApplyCompareDate(TextArg text, int32_t* flags, int64_t* validityTime) {
+  if (text.empty()) return true;
+  const auto date = ParseCompareDate(ToNarrow(text));
+  if (!date) return false;
+  *validityTime = *date;
+  *flags |= kTestValidity;
+  return true;
 }
 
 // A regular file at the path. A FIFO, a device or a directory is no PFX
@@ -205,6 +229,7 @@ struct SecurityEngine::SignerSearch {
   int32_t dwPort = 0;
   int64_t validityTime = 0;
 
+  ~SignerSearch() { Wipe(password); }
   CertificateFilterRequest filter() const {
     return CertificateFilterRequest{filterText, dwFlags, dwKeyUsage, validityTime};
   }
@@ -249,7 +274,7 @@ void SecurityEngine::clearSelectedSigner() {
   signerMedia = -1;
   signerCertHash.clear();
   signerCertBytes.clear();
-  signerCertPasswd.clear();
+  Wipe(signerCertPasswd);
   signerCertFilePath.clear();
   signerCertFileName.clear();
 }
@@ -289,11 +314,8 @@ int32_t SecurityEngine::SelectSignerEx(TextArg certFilter, TextArg strPfxPath, T
   search.dwFlags = dwFlags;
   search.dwKeyUsage = dwKeyUsage;
   search.validityTime = services.host.clock->nowUnixSeconds();
-  if (!strCompareDate.empty()) {
-    const auto date = ParseCompareDate(ToNarrow(strCompareDate));
-    if (!date) return errorCode = rc::kBadArgument;
-    search.validityTime = *date;
-    search.dwFlags |= kTestValidity;
+  if (!ApplyCompareDate(strCompareDate, &search.dwFlags, &search.validityTime)) {
+    return errorCode = rc::kBadArgument;
   }
   return selectSigner(search);
 }
@@ -315,11 +337,8 @@ int32_t SecurityEngine::SelectSignerEx2(TextArg certFilter, TextArg strPfxPath,
   search.dwKeyUsage = dwKeyUsage;
   search.dwPort = dwPort;
   search.validityTime = services.host.clock->nowUnixSeconds();
-  if (!strCompareDate.empty()) {
-    const auto date = ParseCompareDate(ToNarrow(strCompareDate));
-    if (!date) return errorCode = rc::kBadArgument;
-    search.validityTime = *date;
-    search.dwFlags |= kTestValidity;
+  if (!ApplyCompareDate(strCompareDate, &search.dwFlags, &search.validityTime)) {
+    return errorCode = rc::kBadArgument;
   }
   if (search.dwPort > 0 && takeOverPublishedSigner(search)) return errorCode;
   clearCodes();
@@ -339,7 +358,8 @@ bool SecurityEngine::takeOverPublishedSigner(const SignerSearch& search) {
     return false;
   }
   SignerStore opened(signerKeyDatabase());
-  std::string password, folder, name;
+  WipedText password;
+  std::string folder, name;
   if (media == kMediaPersonalStore) {
     if (!services.stores) return false;
     if (uint32_t error = services.stores->openSystemStore(kPersonalStore, &opened.store)) {
@@ -347,12 +367,12 @@ bool SecurityEngine::takeOverPublishedSigner(const SignerSearch& search) {
       return false;
     }
   } else {
-    password = GetStringProperty("signerCertPasswd");
+    password.value = GetStringProperty("signerCertPasswd");
     folder = GetStringProperty("signerCertFilePath");
     name = GetStringProperty("signerCertFileName");
     const std::string path = JoinPfxPath(folder, name);
     if (folder.empty() || name.empty() || !IsRegularFile(path)) return false;
-    if (const int32_t code = OpenSignerPfx(path, password, &opened.pfx)) {
+    if (const int32_t code = OpenSignerPfx(path, password.value, &opened.pfx)) {
       recordCodes(Outcome::Fail(code, opened.pfx.lastError()));
       return false;
     }
@@ -377,7 +397,7 @@ bool SecurityEngine::takeOverPublishedSigner(const SignerSearch& search) {
   clearCodes();
   signerMedia = media;
   signerCertHash = hash;
-  signerCertPasswd = std::move(password);
+  signerCertPasswd = std::move(password.value);
   signerCertFilePath = std::move(folder);
   signerCertFileName = std::move(name);
   return true;
@@ -442,12 +462,13 @@ int32_t SecurityEngine::selectSigner(const SignerSearch& search) {
   if (capiErrorCode == win32::kNtePerm) return errorCode = rc::kAccessDenied;
 
   // Step B: a PFX file.
-  std::string folder = search.pfxFolder, name = search.pfxName, password = search.password;
+  std::string folder = search.pfxFolder, name = search.pfxName;
+  WipedText password{search.password};
   bool showDialog = true;
   if (search.kind == SignerSearch::Kind::kBasic) {
     folder.clear();
     name.clear();
-    password.clear();
+    Wipe(password.value);
     if (!(mediaMask & 2)) {
       if (chooserCancelled) errorCode = rc::kUserCancelled;
       return errorCode;
@@ -459,27 +480,30 @@ int32_t SecurityEngine::selectSigner(const SignerSearch& search) {
       if (chooserCancelled) errorCode = rc::kUserCancelled;
       return errorCode;
     }
-    showDialog = !(fileExists && !password.empty());
+    showDialog = !(fileExists && !password.value.empty());
   }
   if (showDialog) {
     FileDialogRequest request;
     request.id = DialogId::kPfxFile;
     request.values.directory = folder;
     request.values.fileName = name.empty() ? std::string("*.pfx") : name;
-    request.values.password = password;
+    request.values.password = password.value;
     request.passwdMinLength = passwdMinLength;
     request.passwdMaxLength = passwdMaxLength;
     FileDialogValues values = request.values;
     const DialogOutcome outcome = services.dialogs
                                       ? services.dialogs->fileDialog(request, &values)
                                       : DialogOutcome::kCannotCreate;
+    Wipe(request.values.password);
     if (outcome != DialogOutcome::kOk) {
+      Wipe(values.password);
       recordCodes(Outcome::Fail(DialogCode(outcome)));
       return errorCode;
     }
     folder = std::move(values.directory);
     name = std::move(values.fileName);
-    password = std::move(values.password);
+    Wipe(password.value);
+    password.value = std::move(values.password);
   }
   const std::string path = JoinPfxPath(folder, name);
   SignerStore opened(signerKeyDatabase());
@@ -487,7 +511,7 @@ int32_t SecurityEngine::selectSigner(const SignerSearch& search) {
     recordCodes(Outcome::Fail(rc::kPfxFileUnreadable, win32::kErrorFileNotFound));
     return errorCode;
   }
-  if (const int32_t code = OpenSignerPfx(path, password, &opened.pfx)) {
+  if (const int32_t code = OpenSignerPfx(path, password.value, &opened.pfx)) {
     recordCodes(Outcome::Fail(code, opened.pfx.lastError()));
     if (capiErrorCode == win32::kNtePerm) errorCode = rc::kAccessDenied;
     return errorCode;
@@ -505,7 +529,7 @@ int32_t SecurityEngine::selectSigner(const SignerSearch& search) {
   signerCertHash = Thumbprint(matches.front());
   signerCertFilePath = std::move(folder);
   signerCertFileName = std::move(name);
-  signerCertPasswd = std::move(password);
+  signerCertPasswd = std::move(password.value);
   if (capiErrorCode == win32::kNtePerm) return errorCode = rc::kAccessDenied;
   clearCodes();
   if (publish) PublishSigner();
@@ -532,6 +556,7 @@ Outcome SecurityEngine::openSignerStore(SignerStore* out) {
   if (propertyStore && GetIntProperty("signerMedia") == kMediaPfxFile &&
       SameFile(path, JoinPfxPath(GetStringProperty("signerCertFilePath"),
                                  GetStringProperty("signerCertFileName")))) {
+    Wipe(signerCertPasswd);
     signerCertPasswd = GetStringProperty("signerCertPasswd");
   }
   if (const int32_t code = OpenSignerPfx(path, signerCertPasswd, &out->pfx)) {
