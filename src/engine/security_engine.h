@@ -171,6 +171,12 @@ class SecurityEngine {
   // result code with this (memory exhaustion gives 5002, anything else 5001).
   void noteEscapedFailure(bool outOfMemory);
 
+  // --- Java native methods ---
+  // A Java string can hold a zero character, which the flat interface would
+  // read as its end. Such an argument is refused as an operation refuses a
+  // bad one: both codes cleared, 5005 left (and returned).
+  int32_t refuseUnrepresentableArgument();
+
  private:
   // Steps 1 and 3 of the result-code protocol.
   void clearCodes() {
