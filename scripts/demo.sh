@@ -104,6 +104,36 @@ echo "script: $(tr '\n' ';' < "$work/pick-pfx.script")"
 QUORVANT_DIALOGS=scripted QUORVANT_DIALOG_SCRIPT="$work/pick-pfx.script" \
   step decrypt "$work/foreign.b64"
 QUORVANT_DIALOGS=none step decrypt "$work/foreign.b64"
+echo; echo "== Selecting the signer and signing"
+# A CA made by openssl issues the signer; the signer's certificate and key
+# come in a PFX file that SelectSignerEx opens without a dialog.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
+  -days 365 -subj "/O=Demo CA/CN=Demo Root" \
+  -addext "basicConstraints=critical,CA:TRUE" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -keyout "$work/signer.key" -out "$work/signer.csr" \
+  -subj "/C=TW/O=測試銀行/CN=王小明" -utf8 2>/dev/null
+printf 'keyUsage=critical,digitalSignature,nonRepudiation\n' >"$work/signer.ext"
+openssl x509 -req -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+  -set_serial 0x5A17 -days 365 -extfile "$work/signer.ext" -out "$work/signer.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$work/signer.key" -in "$work/signer.pem" \
+  -out "$work/signer.pfx" -passout pass:sign-secret
+pick=(--filter 'S_CN=王小明' --select-flags 0x208 --pfx "$work" signer.pfx --password sign-secret)
+step select 'S_CN=王小明' --select-flags 0x208 --pfx "$work" signer.pfx --password sign-secret
+printf '簽章測試' | iconv -f UTF-8 -t UTF-16LE >"$work/content.bin"
+step sign --flags 0x100 "${pick[@]}" 簽章測試
+"$q" sign --flags 0x100 "${pick[@]}" 簽章測試 | head -1 | base64 -d >"$work/pkcs1.sig"
+openssl x509 -in "$work/signer.pem" -pubkey -noout >"$work/signer.pub"
+printf '\n$ openssl dgst -sha1 -verify signer.pub -signature pkcs1.sig content.bin\n'
+openssl dgst -sha1 -verify "$work/signer.pub" -signature "$work/pkcs1.sig" "$work/content.bin" || true
+step store add ROOT "$work/ca.pem"
+step sign --pkcs7 --flags 0x2600 "${pick[@]}" 簽章測試
+"$q" sign --pkcs7 --flags 0x2600 "${pick[@]}" 簽章測試 | head -1 | base64 -d >"$work/pkcs7.der"
+printf '\n$ openssl cms -verify -binary -inform DER -in pkcs7.der -content content.bin -CAfile ca.pem\n'
+openssl cms -verify -binary -inform DER -in "$work/pkcs7.der" -content "$work/content.bin" \
+  -CAfile "$work/ca.pem" -out /dev/null || true
+printf '\n$ openssl pkcs7 -inform DER -in pkcs7.der -print_certs -noout\n'
+openssl pkcs7 -inform DER -in "$work/pkcs7.der" -print_certs -noout || true
+step sign "${pick[@]/sign-secret/wrong}" 簽章測試
 
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'

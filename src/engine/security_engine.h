@@ -21,12 +21,16 @@
 #include "dialogs/dialog_host.h"
 #include "encoding/byte_buffer.h"
 #include "enroll/capi_session.h"
+#include "base/outcome.h"
 #include "host/services.h"
 
 namespace quorvant {
 
 class cSharedMemory;
 class CertificateStores;
+class CertContext;
+class PlatformDatabase;
+class CryptKey;
 
 struct EngineServices {
   HostServices host;
@@ -197,6 +201,33 @@ class SecurityEngine {
   bool parseRegistryName(TextArg strName, RegistryName* out);
   Text readRegistryValue(int root, TextArg strName);
   cSharedMemory& ensurePropertyStore();
+
+  // --- Signer selection and signing (sign_operations.cc) ---
+  struct SignerSearch;
+  struct SignerStore;
+  int32_t selectSigner(const SignerSearch& search);
+  bool takeOverPublishedSigner(const SignerSearch& search);
+  void clearSelectedSigner();
+  void recordCodes(Outcome outcome);
+  Outcome openSignerStore(SignerStore* out);
+  Outcome findSignerCertificate(const SignerStore& store, CertContext* out) const;
+  Outcome confirmSigning(TextArg content, const CertContext& certificate);
+  // The certificates SignPkcs7 carries with 0x200: the signer's chain, signer first.
+  Result<std::vector<ByteBuffer>> carriedChain(const SignerStore& store,
+                                               const CertContext& certificate);
+  // The user's key database, opened once for the signatures of this engine
+  // (again when the data directory changes).
+  std::shared_ptr<PlatformDatabase> signerKeyDatabase();
+  std::shared_ptr<PlatformDatabase> keyDatabase;
+  // The key of a personal-store signer stays loaded between its signatures:
+  // a fresh key object costs OpenSSL more than the signature itself. Each
+  // signature still reads the key again and uses this one only while it is
+  // the same key (then already checked against this certificate); a new
+  // selection drops it.
+  std::shared_ptr<CryptKey> warmSignerKey;
+  std::string warmSignerHash;
+  bool useWarmSignerKey(std::shared_ptr<CryptKey>* key);
+  void keepWarmSignerKey(const std::shared_ptr<CryptKey>& key);
 
   friend struct SecurityEngineTestAccess;
 

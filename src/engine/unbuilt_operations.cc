@@ -40,16 +40,5 @@ Text SecurityEngine::ExportMobileFromIE(TextArg, TextArg, int32_t, int32_t) {
   return Text();
 }
 
-int32_t SecurityEngine::SelectSigner(TextArg, int32_t, int32_t) { return answerNotBuilt(); }
-int32_t SecurityEngine::SelectSignerEx(TextArg, TextArg, TextArg, TextArg, TextArg, int32_t,
-                                       int32_t) {
-  return answerNotBuilt();
-}
-int32_t SecurityEngine::SelectSignerEx2(TextArg, TextArg, TextArg, int32_t, TextArg, int32_t,
-                                        int32_t) {
-  return answerNotBuilt();
-}
-Text SecurityEngine::SignPkcs1(TextArg, int32_t) { answerNotBuilt(); return Text(); }
-Text SecurityEngine::SignPkcs7(TextArg, int32_t) { answerNotBuilt(); return Text(); }
 
 }  // namespace quorvant

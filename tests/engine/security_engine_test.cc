@@ -190,10 +190,10 @@ TEST(SecurityEngineTest, StoredStringGettersAreEmptyAndLeaveTheCodes) {
 TEST(SecurityEngineTest, OperationsNotInThisBuildAnswer5004) {
   FakeServices fakes;
   auto engine = fakes.makeEngine();
-  EXPECT_EQ(engine->SignPkcs7(u"abc", 0), u"");
+  EXPECT_EQ(engine->CertDecryptPkcs7(u"abc", 0), u"");
   EXPECT_EQ(engine->GetErrorCode(), 5004);
   EXPECT_EQ(engine->GetErrorMsg(), u"不支援的功能(5004)");
-  EXPECT_EQ(engine->SelectSigner(u"", 0, 0), 5004);
+  EXPECT_EQ(engine->AcceptPKCS7(u"abc"), 5004);
 }
 
 struct HomeCase {

@@ -100,6 +100,30 @@ for cert in c.pem c.der; do
 done
 expect "envelope without a key, no dialog" $'\nresult: 5002 配置記憶體發生錯誤(5002)' 1 -- env QUORVANT_DIALOGS=none "$q" decrypt "$ctmp/env.b64"
 rm -rf "$ctmp"
+# Signer selection and signing: refusals that need no signer.
+expect "select finds nothing" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" select 'S_CN=Nobody' --select-flags 0x108 | head -n 1"
+expect "sign without a signer" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" sign --filter 'S_CN=Nobody' --select-flags 0x108 abc | head -n 1"
+expect "sign asks for a PFX file it cannot show" "result: 5002 配置記憶體發生錯誤(5002)" 1 -- "$q" sign --select-flags 0x200 abc
+expect "sign usage" "usage: quorvant select [FILTER] [--select-flags N] [--key-usage N] [--date D]" 0 -- sh -c "\"$q\" sign --pkcs7 2>&1 | head -n 1"
+
+# A PFX signer picked in the scripted file dialog (202); the signature
+# verifies with openssl.
+sg=$(mktemp -d)
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$sg/ca.key" -out "$sg/ca.pem" -days 30 \
+  -subj "/CN=CLI CA" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -keyout "$sg/k.pem" -out "$sg/r.csr" -subj "/CN=CLI Signer" 2>/dev/null
+openssl x509 -req -in "$sg/r.csr" -CA "$sg/ca.pem" -CAkey "$sg/ca.key" -set_serial 9 -days 30 \
+  -out "$sg/c.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$sg/k.pem" -in "$sg/c.pem" -out "$sg/s.pfx" -passout pass:cli-secret
+printf 'dialog 202\nbrowse "%s"\ntype password "cli-secret"\npress ok\n' "$sg/s.pfx" >"$sg/script"
+QUORVANT_DIALOGS=scripted QUORVANT_DIALOG_SCRIPT="$sg/script" "$q" sign --flags 0x100 \
+  --select-flags 0x200 abc >"$sg/out"
+head -n 1 "$sg/out" | base64 -d >"$sg/sig"
+printf 'a\0b\0c\0' >"$sg/content"
+openssl x509 -in "$sg/c.pem" -pubkey -noout >"$sg/pub.pem"
+expect "sign with a scripted PFX dialog" $'subject: CN=CLI Signer\nresult: 0 成功(0)' 0 -- sh -c "grep -v '^signer\\|^pfx\\|^[A-Za-z0-9+/=]*$' \"$sg/out\""
+expect "that signature verifies" "Verified OK" 0 -- openssl dgst -sha1 -verify "$sg/pub.pem" -signature "$sg/sig" "$sg/content"
+rm -rf "$sg"
 
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)

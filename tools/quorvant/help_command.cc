@@ -84,6 +84,14 @@ constexpr CommandHelp kCommands[] = {
      "quorvant regsvr [-u] [--machine] [LIBRARY]\n"
      "  DllRegisterServer (or with -u DllUnregisterServer) of the library, for\n"
      "  this user; --machine writes HKLM (root only).\n"},
+    {"select",
+     "quorvant select [FILTER] [selection options]\n"
+     "  SelectSignerEx2 over MY (and a PFX file); prints the signer's thumbprint\n"
+     "  and subject. quorvant help sign lists the selection options.\n"},
+    {"sign",
+     "quorvant sign [--pkcs7] [--flags N] [--filter F] [selection options] TEXT|-\n"
+     "  Selects a signer (or takes over a published one) and signs TEXT (- reads\n"
+     "  standard input) with SignPkcs1, or SignPkcs7 with --pkcs7.\n"},
     {"help", "quorvant help [COMMAND]\n  This help, or one command's.\n"},
 };
 
@@ -113,6 +121,8 @@ void PrintUsage(std::FILE* out) {
       "  encrypt --key HEX|--to CERT ...  SymEncrypt or CertEncryptPkcs7\n"
       "  decrypt [--key HEX] ...         SymDecrypt or CertDecryptPkcs7\n"
       "  regsvr [-u] [--machine] [LIB]  register the automation control\n"
+      "  select [FILTER] ...            SelectSignerEx2: choose the signer\n"
+      "  sign [--pkcs7] [--flags N] TEXT  SignPkcs1 or SignPkcs7\n"
       "  help [COMMAND]                  a command's options and flag bits\n"
       "Every command that reaches the component ends with its result line,\n"
       "`result: CODE MESSAGE`; the exit status is 0 for code 0, 1 for another\n"

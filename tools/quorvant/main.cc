@@ -14,6 +14,7 @@
 //   quorvant store ..., quorvant cert FILE        the certificate stores
 //   quorvant pfx info FILE [PASSWORD]             a PKCS #12 file's certificates
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
+//   quorvant select ..., quorvant sign ...        signer selection and signatures
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
 //   quorvant help [COMMAND]       every command, or one with its options
@@ -32,6 +33,7 @@
 #include "pfx_command.h"
 #include "reg_command.h"
 #include "results.h"
+#include "sign_command.h"
 #include "store_command.h"
 
 namespace quorvant::cli {
@@ -145,5 +147,7 @@ int main(int argc, char** argv) {
   if (command == "encrypt") return EncryptCommand(args);
   if (command == "decrypt") return DecryptCommand(args);
   if (command == "regsvr") return RegsvrCommand(args);
+  if (command == "select") return SelectCommand(args);
+  if (command == "sign") return SignCommand(args);
   return Usage();
 }
