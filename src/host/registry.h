@@ -8,7 +8,8 @@
 // ignored; a leading '\' gives kErrBadPathname, as RegCreateKeyEx does; an
 // empty component in the middle ("a\\b") is also kErrBadPathname. A
 // component holds at most 255 UTF-16 units, a value name 16383, and neither
-// may contain a NUL byte (kErrInvalidParameter).
+// may contain a NUL byte (kErrInvalidParameter); a path has at most 512
+// components (kErrInvalidParameter, before any work).
 //
 // Key and value names are UTF-8 and compared without regard to case, the way
 // the registry compares: each BMP character is upper-cased (simple Unicode
@@ -69,6 +70,8 @@ inline constexpr uint32_t kErrBadDb = 1009;
 inline constexpr uint32_t kErrRegistryIoFailed = 1016;
 
 inline constexpr size_t kMaxKeyNameUnits = 255;
+// The registry's tree is at most 512 levels deep below a root.
+inline constexpr size_t kMaxKeyDepth = 512;
 inline constexpr size_t kMaxValueNameUnits = 16383;
 inline constexpr size_t kMaxValueBytes = size_t{16} << 20;
 

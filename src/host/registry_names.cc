@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
+
 #include "host/registry.h"
 
 namespace quorvant {
@@ -53,6 +55,11 @@ uint32_t SplitKeyPath(std::string_view path, std::vector<std::string>* out) {
   if (path.front() == '\\') return reg::kErrBadPathname;
   // RegCreateKeyEx and RegOpenKeyEx accept one trailing separator.
   if (path.back() == '\\') path.remove_suffix(1);
+  // Counted before anything is built, so a hostile path of a million levels
+  // costs one scan, never a million rows under the write lock.
+  if (static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) >= reg::kMaxKeyDepth) {
+    return reg::kErrInvalidParameter;
+  }
   while (true) {
     size_t cut = path.find('\\');
     std::string_view part = path.substr(0, cut);

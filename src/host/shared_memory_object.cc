@@ -60,11 +60,20 @@ int FlockRetry(int fd, int operation) {
 }
 
 bool SameObject(int fd, const std::string& name) {
-  UniqueFd again(::shm_open(name.c_str(), O_RDONLY, 0));
+  UniqueFd again(OpenSharedObjectFile(name, O_RDONLY, 0));
   if (!again.valid()) return false;
   struct stat a{}, b{};
   return ::fstat(fd, &a) == 0 && ::fstat(again.get(), &b) == 0 && a.st_dev == b.st_dev &&
          a.st_ino == b.st_ino;
+}
+
+// XDG_RUNTIME_DIR only when it is safe to create names in: an absolute path
+// of a real directory of ours with no group or other permissions.
+bool UsableRuntimeDirectory(const char* dir) {
+  if (dir == nullptr || dir[0] != '/') return false;
+  struct stat st{};
+  if (::lstat(dir, &st) != 0) return false;
+  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
 long Futex(uint32_t* word, int op, uint32_t value, const timespec* timeout) {
@@ -74,6 +83,28 @@ long Futex(uint32_t* word, int op, uint32_t value, const timespec* timeout) {
 thread_local int guardDepth = 0;
 
 }  // namespace
+
+std::string SharedObjectDirectory() {
+  // The only reader of XDG_RUNTIME_DIR; secure_getenv, since a set-user-id
+  // host must not be steered into another user's folder.
+  const char* runtime = ::secure_getenv("XDG_RUNTIME_DIR");
+  if (UsableRuntimeDirectory(runtime)) {
+    std::string dir(runtime);
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+  }
+  return "/dev/shm";
+}
+
+int OpenSharedObjectFile(const std::string& objectName, int flags, mode_t mode) {
+  const std::string path = SharedObjectDirectory() + objectName;
+  return ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
+}
+
+int RemoveSharedObjectFile(const std::string& objectName) {
+  const std::string path = SharedObjectDirectory() + objectName;
+  return ::unlink(path.c_str());
+}
 
 std::string SharedObjectName(std::string_view kind, std::string_view name) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -109,7 +140,7 @@ UserGuard::UserGuard() {
   }
   char name[48];
   std::snprintf(name, sizeof(name), "/quorvant-%u-guard", static_cast<unsigned>(::geteuid()));
-  UniqueFd fd(::shm_open(name, O_RDWR | O_CREAT, 0600));
+  UniqueFd fd(OpenSharedObjectFile(name, O_RDWR | O_CREAT, 0600));
   if (!fd.valid()) {
     error_ = Win32ErrorFromErrno(errno);
     return;
@@ -144,7 +175,7 @@ uint32_t SharedObject::open(const UserGuard& guard, std::string objectName,
   if (guard.error() != 0) return guard.error();
   if (isOpen() || fd_.valid()) return win32::kErrorInvalidParameter;
   if (createSize == 0) return win32::kErrorInvalidParameter;
-  UniqueFd fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT, 0600));
+  UniqueFd fd(OpenSharedObjectFile(objectName, O_RDWR | O_CREAT, 0600));
   if (!fd.valid()) return Win32ErrorFromErrno(errno);
   if (const uint32_t status = CheckPrivate(fd.get())) return status;
 
@@ -192,7 +223,7 @@ void SharedObject::close(const UserGuard& guard) {
   // the next opener finds nobody holding it and starts afresh.
   if (fd_.valid() && guard.error() == 0 && ::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0 &&
       SameObject(fd_.get(), name_)) {
-    ::shm_unlink(name_.c_str());
+    RemoveSharedObjectFile(name_);
   }
   fd_.reset();
 }

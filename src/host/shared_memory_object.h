@@ -4,6 +4,8 @@
 #ifndef QUORVANT_HOST_SHARED_MEMORY_OBJECT_H_
 #define QUORVANT_HOST_SHARED_MEMORY_OBJECT_H_
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,17 @@ namespace quorvant {
 // distinct objects and a name can hold any bytes; names too long for the
 // file system keep an escaped prefix and end in "~" and a hash of the whole.
 std::string SharedObjectName(std::string_view kind, std::string_view name);
+
+// Where the user's objects live: $XDG_RUNTIME_DIR when it is a directory of
+// this user that nobody else can enter (a name there cannot be created or
+// taken by another user), else the system's shared-memory folder, where any
+// object of ours found owned by someone else is refused. Decided at each
+// call, from the process environment.
+std::string SharedObjectDirectory();
+// open(2) and unlink(2) of an object name of SharedObjectName in that
+// directory, never following a symbolic link; -1 / errno on failure.
+int OpenSharedObjectFile(const std::string& objectName, int flags, mode_t mode);
+int RemoveSharedObjectFile(const std::string& objectName);
 
 // Serialises every creation and removal of the user's objects: LOCK_EX on the
 // descriptor of "/quorvant-<uid>-guard" (never removed) for the guard's life.

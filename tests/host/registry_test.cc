@@ -58,6 +58,12 @@ TEST(RegistryNamesTest, SplitKeyPath) {
   const std::string longest(reg::kMaxKeyNameUnits, 'k');
   std::string wide;  // 255 characters of three UTF-8 bytes each
   for (size_t i = 0; i < reg::kMaxKeyNameUnits; ++i) wide += "鍵";
+  auto levels = [](size_t n) {
+    std::string path = "k";
+    for (size_t i = 1; i < n; ++i) path += "\\k";
+    return path;
+  };
+  const std::vector<std::string> deepest(reg::kMaxKeyDepth, "k");
   struct Case {
     std::string path;
     uint32_t err;
@@ -77,6 +83,10 @@ TEST(RegistryNamesTest, SplitKeyPath) {
       {longest + "k", reg::kErrInvalidParameter, {}},
       {wide + "鍵", reg::kErrInvalidParameter, {}},
       {std::string("a\0b", 3), reg::kErrInvalidParameter, {}},
+      {levels(reg::kMaxKeyDepth), 0, deepest},
+      {levels(reg::kMaxKeyDepth) + "\\", 0, deepest},
+      {levels(reg::kMaxKeyDepth + 1), reg::kErrInvalidParameter, {}},
+      {levels(1000000), reg::kErrInvalidParameter, {}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> parts{"stale"};

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -84,7 +85,7 @@ std::string TestName() {
 }
 
 bool ObjectExists(std::string_view kind, const std::string& name) {
-  const int fd = ::shm_open(SharedObjectName(kind, name).c_str(), O_RDONLY, 0);
+  const int fd = OpenSharedObjectFile(SharedObjectName(kind, name), O_RDONLY, 0);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -584,7 +585,7 @@ TEST_F(SharedMemoryTest, ContentsEndWithTheLastHolderEvenACrashedOne) {
 TEST_F(SharedMemoryTest, RefusesObjectsOthersCouldOpen) {
   for (const char* kind : {"s", "l"}) {
     const std::string object = SharedObjectName(kind, name_);
-    const int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    const int fd = OpenSharedObjectFile(object, O_RDWR | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::fchmod(fd, 0644), 0);
     ::close(fd);
@@ -593,8 +594,8 @@ TEST_F(SharedMemoryTest, RefusesObjectsOthersCouldOpen) {
       EXPECT_FALSE(m.isOpen()) << kind;
       EXPECT_EQ(m.lastError(), 5) << kind;
     }
-    ::shm_unlink(object.c_str());
-    ::shm_unlink(SharedObjectName("s", name_).c_str());
+    RemoveSharedObjectFile(object);
+    RemoveSharedObjectFile(SharedObjectName("s", name_));
   }
 }
 
@@ -705,6 +706,78 @@ TEST(SharedTableTest, RandomBytesNeverLeadOutsideTheBuffer) {
     }
   }
 }
+
+}  // namespace
+}  // namespace quorvant
+
+namespace quorvant {
+namespace {
+
+// Where the objects go, and what another user can do about it. Each case
+// runs in a child that is its own user (root is needed to become one), so
+// that a planted name never touches the objects of the tests beside it.
+struct PlacementCase {
+  const char* name;
+  mode_t runtimeMode;    // 0: XDG_RUNTIME_DIR unset
+  bool squatShm;         // another user created our guard in /dev/shm first
+  bool opens;
+  bool inRuntimeDir;
+};
+
+class SharedMemoryPlacementTest : public ::testing::TestWithParam<PlacementCase> {};
+
+TEST_P(SharedMemoryPlacementTest, ObjectsLiveWhereNoOtherUserCanCreateNames) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+  const PlacementCase& c = GetParam();
+  // Two uids no test process runs as: the user, and the squatter.
+  const uid_t user = 65530 - static_cast<uid_t>(::getpid() % 1000);
+  const uid_t squatter = user - 1;
+  char pattern[] = "/tmp/quorvant-runtime-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string runtime = pattern;
+  ASSERT_EQ(::chown(runtime.c_str(), user, user), 0);
+  ASSERT_EQ(::chmod(runtime.c_str(), c.runtimeMode == 0 ? 0700 : c.runtimeMode), 0);
+  const std::string guard = "/dev/shm/quorvant-" + std::to_string(user) + "-guard";
+  if (c.squatShm) {
+    const int fd = ::open(guard.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fchown(fd, squatter, squatter), 0);
+    ::close(fd);
+  }
+  const std::string store = "placement " + std::to_string(::getpid());
+  const pid_t pid = Spawn([&]() {
+    if (c.runtimeMode == 0) {
+      ::unsetenv("XDG_RUNTIME_DIR");
+    } else {
+      ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
+    if (::setgid(user) != 0 || ::setuid(user) != 0) return 10;
+    cSharedMemory m(store, kSize);
+    if (m.isOpen() != c.opens) return 11;
+    if (!c.opens) return m.lastError() == 5 ? 0 : 12;
+    const std::string object = SharedObjectName("s", store);
+    struct stat st{};
+    const bool inRuntime = ::stat((runtime + object).c_str(), &st) == 0;
+    const bool inShm = ::stat(("/dev/shm" + object).c_str(), &st) == 0;
+    if (inRuntime != c.inRuntimeDir || inShm == c.inRuntimeDir) return 13;
+    return 0;
+  });
+  EXPECT_EQ(WaitExit(pid), 0) << c.name;
+  // The store removed its own objects when it closed; the guard stays.
+  ::unlink(guard.c_str());
+  std::filesystem::remove_all(runtime);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Placement, SharedMemoryPlacementTest,
+    ::testing::Values(PlacementCase{"private_runtime_dir", 0700, false, true, true},
+                      PlacementCase{"runtime_dir_squatted_shm_ignored", 0700, true, true, true},
+                      PlacementCase{"open_runtime_dir_not_used", 0755, false, true, false},
+                      PlacementCase{"no_runtime_dir", 0, false, true, false},
+                      PlacementCase{"squatted_shm_refused", 0, true, false, false}),
+    [](const ::testing::TestParamInfo<PlacementCase>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace quorvant
