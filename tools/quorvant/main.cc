@@ -11,6 +11,7 @@
 //   quorvant reg query|add|delete KEY [options]   the registry store
 //   quorvant store ..., quorvant cert FILE        the certificate stores
 //   quorvant pfx info FILE [PASSWORD]             a PKCS #12 file's certificates
+//   quorvant pfx import|query|export|mobile|passwd FILE ...   the PFX operations
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
@@ -62,7 +63,8 @@ int Usage() {
                "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
                "       quorvant reg query|add|delete KEY [options]\n"
                "       quorvant store list|add|delete ...\n"
-               "       quorvant cert FILE\n");
+               "       quorvant cert FILE\n"
+               "       quorvant pfx info|import|query|export|mobile|passwd ...\n");
   return kExitUsage;
 }
 

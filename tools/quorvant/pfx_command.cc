@@ -10,6 +10,7 @@
 #include "export_calls.h"
 #include "host/system_messages.h"
 #include "pfx/certificate_filter.h"
+#include "pfx_operation_commands.h"
 #include "pfx/pfx_store.h"
 #include "platform/cert_store.h"
 #include "platform/crypto_provider.h"
@@ -24,6 +25,7 @@ constexpr int kExitUsage = 64;
 int Usage() {
   std::fprintf(stderr,
                "usage: quorvant pfx info FILE [PASSWORD]\n"
+               "       quorvant pfx import|query|export|mobile|passwd ... (pfx_operation_commands.h)\n"
                "       quorvant filter TEXT [--flags N] [--key-usage N] [--store MY|CA|ROOT]\n");
   return kExitUsage;
 }
@@ -51,6 +53,7 @@ bool HasPrivateKey(const CertContext& certificate) {
 }  // namespace
 
 int PfxCommand(const std::vector<std::string>& args) {
+  if (IsPfxOperationCommand(args)) return PfxOperationCommand(args);
   if (args.size() < 2 || args.size() > 3 || args[0] != "info") return Usage();
   // Arguments arrive as UTF-8; the component takes narrow code-page text.
   const std::string path = NarrowFromOsText(args[1]);
