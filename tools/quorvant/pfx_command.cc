@@ -42,12 +42,12 @@ int Result(int32_t code, uint32_t systemError) {
   return code == 0 ? 0 : 1;
 }
 
-bool HasPrivateKey(const CertContext& certificate) {
+bool HasPrivateKey(const CertContext& certificate, const std::shared_ptr<PlatformDatabase>& db) {
   KeyProviderInfo info;
   std::unique_ptr<ProviderContext> context;
   uint32_t keySpec = 0;
   return certificate.keyProviderInfo(&info) == 0 &&
-         AcquireCertificatePrivateKey(info, 0, &context, &keySpec) == 0;
+         AcquireCertificatePrivateKey(info, 0, &context, &keySpec, db) == 0;
 }
 
 }  // namespace
@@ -58,7 +58,8 @@ int PfxCommand(const std::vector<std::string>& args) {
   // Arguments arrive as UTF-8; the component takes narrow code-page text.
   const std::string path = NarrowFromOsText(args[1]);
   const std::string password = args.size() == 3 ? NarrowFromOsText(args[2]) : std::string();
-  PfxStore pfx;
+  // Looking into a file leaves its keys nowhere on disk.
+  PfxStore pfx(PfxKeyPlacement::kMemory);
   const int32_t code = pfx.open(path, password, 0);
   const uint32_t systemError = pfx.lastError();
   if (code == 0) {
@@ -68,7 +69,7 @@ int PfxCommand(const std::vector<std::string>& args) {
                   certificates.size() == 1 ? "" : "s");
       for (size_t i = 0; i < certificates.size(); ++i) {
         PrintCertificateEntry(i + 1, certificates[i]);
-        std::printf("    Private key: %s\n", HasPrivateKey(certificates[i]) ? "yes" : "no");
+        std::printf("    Private key: %s\n", HasPrivateKey(certificates[i], pfx.keyDatabase()) ? "yes" : "no");
       }
     }
   }
