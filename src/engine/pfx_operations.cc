@@ -451,12 +451,21 @@ int32_t SecurityEngine::ExportPfxFromIE(TextArg strSubject, TextArg strPfxPath,
     return errorCode = directory.code();
   }
   const std::string fullPath = JoinPfxPath(values.directory, values.fileName);
-  // The file must open with its password and hold the chosen certificate
-  // with its key before it replaces anything, and before the certificate
-  // may leave the store.
+  // What the disk gives back must be what was written. When the export
+  // could not insist on the key itself (a chain rides along) or the
+  // certificate is to leave the store, the file must also open with its
+  // password and hold the chosen certificate with its key before it
+  // replaces anything.
   const Secret password(values.password);
   const auto wanted = exported.encoded();
+  const bool openToCheck = (exportFlags & kReportNoPrivateKey) == 0 ||
+                           (dwFlags & kDeleteAfterExport) != 0;
   const ReadBackCheck holdsKey = [&](const ByteBuffer& readBack) -> uint32_t {
+    if (!std::equal(readBack.bytes().begin(), readBack.bytes().end(), blob.bytes().begin(),
+                    blob.bytes().end())) {
+      return win32::kErrorWriteFault;
+    }
+    if (!openToCheck) return 0;
     PfxStore check(PfxKeyPlacement::kMemory);
     if (check.openBlob(readBack.bytes(), password.text(), 0) != 0) {
       return check.lastError() != 0 ? check.lastError() : win32::kCryptEBadEncode;

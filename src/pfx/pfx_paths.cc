@@ -41,22 +41,25 @@ std::string Sanitise(std::string_view name) {
 std::string SafeFileName(std::string_view name, std::string_view fallback) {
   std::string safe = Sanitise(name);
   if (safe.empty()) safe = Sanitise(fallback);
-  if (safe.empty()) safe = "_";
+  if (safe.empty()) safe.assign(1, '_');
   return safe;
 }
 
 std::string ExportFileName(std::string_view defaultName, std::string_view commonName,
                            std::string_view serial) {
+  std::string fallback(serial);
+  fallback.append(".pfx");
   if (!defaultName.empty()) {
     std::string name(defaultName);
-    std::string lower = name;
+    std::string lower(defaultName);
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
-    if (lower.find(".pfx") == std::string::npos) name += ".pfx";
-    return SafeFileName(name, std::string(serial) + ".pfx");
+    if (lower.find(".pfx") == std::string::npos) name.append(".pfx");
+    return SafeFileName(name, fallback);
   }
-  const std::string base = SafeFileName(commonName, serial);
-  return base + ".pfx";
+  std::string name = SafeFileName(commonName, serial);
+  name.append(".pfx");
+  return name;
 }
 
 bool PathExists(std::string_view path) {
