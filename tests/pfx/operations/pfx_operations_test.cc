@@ -118,7 +118,9 @@ class PfxOperationsTest : public ::testing::Test {
     const std::string command = "bash '" + (Here() / "make_interop_pfx.sh").string() + "' '" +
                                 data_->string() + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    // Make sure the user's key database exists before anything counts in it.
+    // A key database of this process's own, so tests running beside it do
+    // not change the counts; made before anything counts in it.
+    ::setenv("QUORVANT_HOME", (*data_ / "home").c_str(), 1);
     uint32_t error = 0;
     ASSERT_TRUE(PlatformDatabase::Open(PlatformDatabase::DefaultPath(), &error)) << error;
     std::unique_ptr<ProviderContext> context;
