@@ -274,7 +274,7 @@ int32_t SecurityEngine::importOrQueryPfx(bool import, TextArg strPfxPath, TextAr
     if (import) {
       // A certificate already in the store keeps its place and properties;
       // the key container it pointed at is replaced by the new one and is
-      // deleted once nothing refers to it any more.
+      // deleted when no other certificate of the store refers to it.
       KeyProviderInfo previousKey;
       bool hadKey = false;
       {
@@ -284,6 +284,13 @@ int32_t SecurityEngine::importOrQueryPfx(bool import, TextArg strPfxPath, TextAr
             if (e.sha1Hash() == certificate.sha1Hash() && e.keyProviderInfo(&previousKey) == 0) {
               hadKey = true;
               break;
+            }
+          }
+          for (const CertContext& e : existing) {
+            KeyProviderInfo other;
+            if (hadKey && e.sha1Hash() != certificate.sha1Hash() &&
+                e.keyProviderInfo(&other) == 0 && other.containerName == previousKey.containerName) {
+              hadKey = false;  // shared: it stays
             }
           }
         }
