@@ -1,6 +1,8 @@
 #include "pfx/pfx_paths.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -98,6 +100,31 @@ TEST_F(ReplaceFileTest, KeepsModeFollowsLinksAndObeysTheCheck) {
   ASSERT_EQ(::stat((dir_ / "new.pfx").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_FALSE(ReplaceWholeFile(dir_.string(), data, nullptr, &error));
+}
+
+// A process killed after the new bytes reached the disk but before the
+// rename leaves the old file whole (a stray temporary beside it at worst).
+TEST_F(ReplaceFileTest, KilledWriterLeavesTheOldFile) {
+  const auto target = dir_ / "a.pfx";
+  const std::string old(3000, 'o');
+  std::ofstream(target, std::ios::binary) << old;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ByteBuffer data;
+    (void)data.allocate(8000);
+    uint32_t error = 0;
+    (void)ReplaceWholeFile(target.string(), data,
+                           [](const ByteBuffer&) -> uint32_t {
+                             ::raise(SIGKILL);
+                             return 0;
+                           },
+                           &error);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(Slurp(target), old);
 }
 
 TEST_F(ReplaceFileTest, ExportFolderRule) {
