@@ -446,10 +446,8 @@ int32_t SecurityEngine::ExportPfxFromIE(TextArg strSubject, TextArg strPfxPath,
   explicit_bzero(wiped.data(), wiped.size() * sizeof(char16_t));
   if (exportError != 0) {
     capiErrorCode = exportError;
-    return errorCode = exportError == win32::kErrorCancelled  ? rc::kUserCancelled
-                       : exportError == win32::kNteNoKey      ? rc::kNoPrivateKey
-                       : exportError == win32::kEOutofmemory  ? rc::kPfxWriteFailed
-                                                              : rc::kKeyNotExportable;
+    return errorCode =
+               exportError == win32::kErrorCancelled ? rc::kUserCancelled : rc::kKeyNotExportable;
   }
 
   const Outcome directory = EnsureExportDirectory(values.directory);
