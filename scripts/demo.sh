@@ -134,6 +134,28 @@ openssl cms -verify -binary -inform DER -in "$work/pkcs7.der" -content "$work/co
 printf '\n$ openssl pkcs7 -inform DER -in pkcs7.der -print_certs -noout\n'
 openssl pkcs7 -inform DER -in "$work/pkcs7.der" -print_certs -noout || true
 step sign "${pick[@]/sign-secret/wrong}" 簽章測試
+echo; echo "== PFX files in and out of the personal store"
+# Files of openssl, Python's cryptography, keytool and pk12util, with a CA
+# and a holder it issued; passwords go through standard input, never on the
+# command line.
+bash tests/pfx/data/make_interop_pfx.sh "$work/interop" >/dev/null 2>&1
+echo 中文密碼測試 | step pfx import "$work/interop/chain.pfx" --flags 1 --password-stdin
+step call GetIECertCount --then GetIECertSubject 1
+"$q" store add ROOT "$work/interop/ca.pem" >/dev/null
+printf 'dialog 206\ntype confirmation "export-pw"\npress ok\n' > "$work/export.script"
+echo "script: $(tr '\n' ';' < "$work/export.script")"
+echo export-pw | QUORVANT_DIALOGS=scripted QUORVANT_DIALOG_SCRIPT="$work/export.script" \
+  step pfx export '' "$work/exported" --flags 0x200 --password-stdin
+printf '\n$ openssl pkcs12 -info -nokeys -in "exported/互通測試 Holder.pfx" | grep subject=\n'
+openssl pkcs12 -info -nokeys -in "$work/exported/互通測試 Holder.pfx" -passin pass:export-pw \
+  2>&1 | grep -e subject= -e MAC: -e PBES2 || true
+echo mobile-pw | step pfx mobile --store '' --password-stdin | cut -c1-76
+cp "$work/interop/openssl.pfx" "$work/change.pfx"
+printf '中文密碼測試\nnew-secret\n' | step pfx passwd "$work/change.pfx" --password-stdin
+step pfx info "$work/change.pfx" new-secret
+step pfx info "$work/change.pfx" 中文密碼測試
+"$q" store delete MY 1 >/dev/null
+"$q" store delete ROOT 1 >/dev/null
 
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld libclang-rt-14-dev
   libgtk-3-dev xvfb fonts-wqy-zenhei librsvg2-common
-  python3 python3-cryptography openjdk-17-jdk-headless
+  python3 python3-cryptography openjdk-17-jdk-headless libnss3-tools
 )
 
 missing=()

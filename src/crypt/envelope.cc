@@ -72,7 +72,8 @@ struct RecipientKey {
   uint32_t keySpec = 0;
 };
 
-bool FindKey(const CertContext& cert, RecipientKey* out) {
+bool FindKey(const CertContext& cert, const std::shared_ptr<PlatformDatabase>& keys,
+             RecipientKey* out) {
   if (std::optional<CertKeyContext> context = cert.keyContext(); context && context->provider) {
     if (context->provider->getUserKey(context->keySpec, &out->key) == 0) {
       out->keySpec = context->keySpec;
@@ -82,7 +83,7 @@ bool FindKey(const CertContext& cert, RecipientKey* out) {
   KeyProviderInfo info;
   if (cert.keyProviderInfo(&info) != 0) return false;
   uint32_t keySpec = 0;
-  if (AcquireCertificatePrivateKey(info, 0, &out->acquired, &keySpec) != 0) return false;
+  if (AcquireCertificatePrivateKey(info, 0, &out->acquired, &keySpec, keys) != 0) return false;
   if (out->acquired->getUserKey(keySpec, &out->key) != 0) return false;
   out->keySpec = keySpec;
   return true;
@@ -257,7 +258,8 @@ uint32_t EnvelopeMessage::Read(std::span<const uint8_t> der, EnvelopeMessage* ou
   return 0;
 }
 
-uint32_t EnvelopeMessage::decrypt(const CertStore& store, ByteBuffer* content) const {
+uint32_t EnvelopeMessage::decrypt(const CertStore& store, ByteBuffer* content,
+                                  std::shared_ptr<PlatformDatabase> keys) const {
   content->clear();
   if (!parsed_) return win32::kNteBadData;
   const OpensslErrorScope errors;
@@ -297,7 +299,7 @@ uint32_t EnvelopeMessage::decrypt(const CertStore& store, ByteBuffer* content) c
         continue;
       }
       RecipientKey candidate;
-      if (FindKey(certificates[i], &candidate)) {
+      if (FindKey(certificates[i], keys, &candidate)) {
         key = std::move(candidate);
         chosen = &r;
       }

@@ -81,7 +81,10 @@ class EnvelopeMessage {
   // algorithm not offered) or NTE_BAD_DATA. A key that does not unwrap and
   // content whose padding is wrong give the same NTE_BAD_DATA after the
   // same work, so a caller learns nothing about the key transport.
-  [[nodiscard]] uint32_t decrypt(const CertStore& store, ByteBuffer* content) const;
+  // `keys`: the key database the certificates' containers live in (a PFX
+  // file's own, in memory); the user's when null.
+  [[nodiscard]] uint32_t decrypt(const CertStore& store, ByteBuffer* content,
+                                 std::shared_ptr<PlatformDatabase> keys = nullptr) const;
 
  private:
   struct Parsed;

@@ -84,8 +84,9 @@ int32_t OpenDecryptionPfx(const FileDialogValues& values, PfxStore* pfx) {
 }
 
 // Opens `message` over `store`: the result code, content in *content.
-int32_t DecryptOver(const EnvelopeMessage& message, const CertStore& store, ByteBuffer* content) {
-  return DecryptResultCode(message.decrypt(store, content));
+int32_t DecryptOver(const EnvelopeMessage& message, const CertStore& store, ByteBuffer* content,
+                    std::shared_ptr<PlatformDatabase> keys = nullptr) {
+  return DecryptResultCode(message.decrypt(store, content, std::move(keys)));
 }
 
 }  // namespace
@@ -247,7 +248,8 @@ Text SecurityEngine::CertDecryptPkcs7(TextArg strCipher, int32_t dwFlags) {
       errorCode = outcome == DialogOutcome::kCancel ? rc::kUserCancelled : rc::kAllocationFailed;
       return Text();
     }
-    PfxStore pfx;
+    // The file's keys stay in this process's memory.
+    PfxStore pfx(PfxKeyPlacement::kMemory);
     const int32_t opened = OpenDecryptionPfx(values, &pfx);
     explicit_bzero(values.password.data(), values.password.size());
     if (opened != rc::kSuccess) {
@@ -255,7 +257,7 @@ Text SecurityEngine::CertDecryptPkcs7(TextArg strCipher, int32_t dwFlags) {
       capiErrorCode = pfx.lastError();
       return Text();
     }
-    errorCode = DecryptOver(message, pfx.store(), &content);
+    errorCode = DecryptOver(message, pfx.store(), &content, pfx.keyDatabase());
   }
   if (errorCode != rc::kSuccess) return Text();
   if (dwFlags & kAnsiText) return ToInterfaceText(NarrowResult(content));

@@ -27,6 +27,7 @@
 namespace quorvant {
 
 class cSharedMemory;
+class CertContext;
 class CertificateStores;
 class CertContext;
 class PlatformDatabase;
@@ -228,6 +229,20 @@ class SecurityEngine {
   std::string warmSignerHash;
   bool useWarmSignerKey(std::shared_ptr<CryptKey>* key);
   void keepWarmSignerKey(const std::shared_ptr<CryptKey>& key);
+  // --- PFX operations (pfx_operations.cc) ---
+  // Dialogs 202, 203, 206 and 207 with the engine's password range: 0, 5070
+  // for Cancel, 5002 when it cannot be shown.
+  int32_t showPfxFileDialog(DialogId id, FileDialogValues* values);
+  // Dialog 204 over `certificates`: 0 with *index, 5070, or cannotShowCode.
+  int32_t chooseCertificate(const std::vector<CertContext>& certificates,
+                            int32_t cannotShowCode, size_t* index);
+  int32_t importOrQueryPfx(bool import, TextArg strPfxPath, TextArg strPfxName,
+                           TextArg strPasswd, int32_t dwFlags, int32_t dwKeyUsage);
+  // Steps shared by ChangePfxPasswd and ChangePfxPasswdEx; on success the
+  // changed file's full path and its new password.
+  int32_t changePfxPassword(TextArg strPfxPath, TextArg strPfxName, TextArg strOldPass,
+                            TextArg strNewPass, std::string* fullPath,
+                            std::string* newPassword);
 
   friend struct SecurityEngineTestAccess;
 

@@ -148,13 +148,13 @@ Outcome AcquireSignerKey(const CertContext& certificate, const KeyProviderInfo& 
     std::unique_ptr<ProviderContext> provider;
     if (uint32_t error =
             AcquireCertificatePrivateKey(info, 0, &provider, &out->keySpec, std::move(db))) {
-      return Outcome::Fail(software ? rc::kPrivateKeyRefused : rc::kTokenNotReady, error);
+      return Outcome::Fail(software ? rc::kPersonalStoreDenied : rc::kTokenNotReady, error);
     }
     out->provider = std::move(provider);
   }
   std::unique_ptr<CryptKey> pair;
   if (uint32_t error = out->provider->getUserKey(out->keySpec, &pair)) {
-    return Outcome::Fail(software ? rc::kPrivateKeyRefused : rc::kTokenNotReady, error);
+    return Outcome::Fail(software ? rc::kPersonalStoreDenied : rc::kTokenNotReady, error);
   }
   out->pair = std::move(pair);
   return Outcome::Ok();
@@ -165,7 +165,7 @@ Outcome AcquireSignerKey(const CertContext& certificate, const KeyProviderInfo& 
 Outcome CheckKeyMatchesCertificate(const SignerKey& key, const CertContext& certificate) {
   Certificate parsed;
   if (uint32_t error = Certificate::Parse(certificate.encoded(), &parsed)) {
-    return Outcome::Fail(rc::kPrivateKeyRefused, error);
+    return Outcome::Fail(rc::kPersonalStoreDenied, error);
   }
   const auto spki = parsed.subjectPublicKeyInfo();
   const unsigned char* p = spki.data();
@@ -174,7 +174,7 @@ Outcome CheckKeyMatchesCertificate(const SignerKey& key, const CertContext& cert
       d2i_PUBKEY_ex(nullptr, &p, static_cast<long>(spki.size()), OpensslContext(), nullptr));
   if (!certificateKey || key.pair->rsaKey() == nullptr ||
       EVP_PKEY_eq(certificateKey.get(), key.pair->rsaKey()) != 1) {
-    return Outcome::Fail(rc::kPrivateKeyRefused, win32::kNteBadPublicKey);
+    return Outcome::Fail(rc::kPersonalStoreDenied, win32::kNteBadPublicKey);
   }
   return Outcome::Ok();
 }
@@ -237,9 +237,15 @@ struct SecurityEngine::SignerSearch {
 
 // The signer's store while one signature is made.
 struct SecurityEngine::SignerStore {
-  explicit SignerStore(std::shared_ptr<PlatformDatabase> db = nullptr) : pfx(std::move(db)) {}
+  explicit SignerStore(std::shared_ptr<PlatformDatabase> db = nullptr) : userKeys(std::move(db)) {}
+  // Where the signer's key lives: the PFX file's own database in memory for
+  // a PFX signer (its keys never reach the disk), the user's for MY.
+  const std::shared_ptr<PlatformDatabase>& keys() const {
+    return pfx.keyDatabase() ? pfx.keyDatabase() : userKeys;
+  }
+  std::shared_ptr<PlatformDatabase> userKeys;
   CertStore store;  // MY, or the PFX file's store
-  PfxStore pfx;
+  PfxStore pfx{PfxKeyPlacement::kMemory};
 };
 
 std::shared_ptr<PlatformDatabase> SecurityEngine::signerKeyDatabase() {
@@ -636,10 +642,10 @@ Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
   KeyProviderInfo info;
   if (uint32_t error = certificate.keyProviderInfo(&info);
       error != 0 && !certificate.keyContext()) {
-    return fail(Outcome::Fail(rc::kPrivateKeyRefused, error));
+    return fail(Outcome::Fail(rc::kPersonalStoreDenied, error));
   }
   SignerKey key;
-  if (Outcome acquired = AcquireSignerKey(certificate, info, signerKeyDatabase(), &key); !acquired.ok()) {
+  if (Outcome acquired = AcquireSignerKey(certificate, info, store.keys(), &key); !acquired.ok()) {
     return fail(acquired);
   }
   if (!useWarmSignerKey(&key.pair)) {
@@ -731,7 +737,7 @@ Text SecurityEngine::SignPkcs7(TextArg strContent, int32_t dwFlags) {
   if (dwFlags & kSignPkcs7SigningTime) request.signingTime = services.host.clock->nowUnixSeconds();
 
   SignerKey key;
-  if (Outcome acquired = AcquireSignerKey(certificate, info, signerKeyDatabase(), &key); !acquired.ok()) {
+  if (Outcome acquired = AcquireSignerKey(certificate, info, store.keys(), &key); !acquired.ok()) {
     return fail(acquired);
   }
   if (!useWarmSignerKey(&key.pair)) {

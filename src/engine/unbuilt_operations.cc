@@ -15,30 +15,5 @@ int32_t SecurityEngine::CountWeakKeys(int32_t) {
   return -1;
 }
 
-int32_t SecurityEngine::ChangePfxPasswd(TextArg, TextArg, TextArg, TextArg, int32_t) {
-  return answerNotBuilt();
-}
-int32_t SecurityEngine::ChangePfxPasswdEx(TextArg, TextArg, TextArg, TextArg, int32_t,
-                                          int32_t) {
-  return answerNotBuilt();
-}
-int32_t SecurityEngine::QueryPfxInfo(TextArg, TextArg, TextArg, int32_t, int32_t) {
-  return answerNotBuilt();
-}
-int32_t SecurityEngine::ImportPfxToIE(TextArg, TextArg, TextArg, int32_t, int32_t) {
-  return answerNotBuilt();
-}
-int32_t SecurityEngine::ExportPfxFromIE(TextArg, TextArg, TextArg, int32_t, int32_t) {
-  return answerNotBuilt();
-}
-Text SecurityEngine::ExportMobileFromPfx(TextArg, TextArg, TextArg, int32_t, int32_t) {
-  answerNotBuilt();
-  return Text();
-}
-Text SecurityEngine::ExportMobileFromIE(TextArg, TextArg, int32_t, int32_t) {
-  answerNotBuilt();
-  return Text();
-}
-
 
 }  // namespace quorvant

@@ -196,12 +196,15 @@ void CertificateEntry(AdminResult& r, size_t number, const CertContext& context)
   }
 }
 
-bool HasPrivateKey(const CertContext& certificate) {
+// `keys`: the key database the certificate's container lives in (the
+// user's when null).
+bool HasPrivateKey(const CertContext& certificate,
+                   const std::shared_ptr<PlatformDatabase>& keys = nullptr) {
   KeyProviderInfo info;
   std::unique_ptr<ProviderContext> context;
   uint32_t keySpec = 0;
   return certificate.keyProviderInfo(&info) == 0 &&
-         AcquireCertificatePrivateKey(info, 0, &context, &keySpec) == 0;
+         AcquireCertificatePrivateKey(info, 0, &context, &keySpec, keys) == 0;
 }
 
 // --- The registry store ----------------------------------------------------
@@ -501,7 +504,8 @@ QUORVANT_API BSTR QuorvantPfxInfo(const OLECHAR* strFileName, const OLECHAR* str
     const std::string shown = Utf8(strFileName);
     const std::string path = NarrowFromOsText(shown);
     const std::string password = NarrowFromOsText(Utf8(strPasswd));
-    PfxStore pfx;
+    // Looking into a file leaves its keys nowhere on disk.
+    PfxStore pfx(PfxKeyPlacement::kMemory);
     r.code = pfx.open(path, password, 0);
     r.systemError = r.code != 0 ? pfx.lastError() : 0;
     if (r.code == 0) {
@@ -511,7 +515,7 @@ QUORVANT_API BSTR QuorvantPfxInfo(const OLECHAR* strFileName, const OLECHAR* str
                certificates.size() == 1 ? "" : "s");
         for (size_t i = 0; i < certificates.size(); ++i) {
           CertificateEntry(r, i + 1, certificates[i]);
-          r.line("    Private key: %s", HasPrivateKey(certificates[i]) ? "yes" : "no");
+          r.line("    Private key: %s", HasPrivateKey(certificates[i], pfx.keyDatabase()) ? "yes" : "no");
         }
       }
     }

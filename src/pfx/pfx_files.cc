@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -42,7 +43,7 @@ std::string JoinPfxPath(std::string_view folder, std::string_view name) {
   return path;
 }
 
-bool ReadWholeFile(std::string_view path, ByteBuffer* out, uint32_t* error) {
+bool ReadWholeFile(std::string_view path, ByteBuffer* out, uint32_t* error, size_t maxSize) {
   out->clear();
   *error = 0;
   if (path.empty()) {
@@ -58,6 +59,10 @@ bool ReadWholeFile(std::string_view path, ByteBuffer* out, uint32_t* error) {
   }
   if (!S_ISREG(st.st_mode) || st.st_size == 0) {
     *error = S_ISDIR(st.st_mode) ? 5 : kErrorHandleEof;
+    return false;
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxSize) {
+    *error = win32::kErrorFileTooLarge;
     return false;
   }
   if (st.st_size > std::numeric_limits<int32_t>::max() - 2 ||
@@ -107,6 +112,96 @@ bool WriteWholeFile(std::string_view path, const ByteBuffer& data, uint32_t* err
     ::unlink(temporary.c_str());
     return false;
   }
+  return true;
+}
+
+bool ReplaceWholeFile(std::string_view path, const ByteBuffer& data, const ReadBackCheck& verify,
+                      uint32_t* error) {
+  *error = 0;
+  if (path.empty()) {
+    *error = kErrorInvalidName;
+    return false;
+  }
+  std::string target = OsPathFromNarrow(path);
+  // The file a link names is replaced, not the link: the user's link keeps
+  // pointing at the new contents.
+  mode_t mode = 0600;
+  struct stat st{};
+  if (::lstat(target.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      char* resolved = ::realpath(target.c_str(), nullptr);
+      if (resolved == nullptr) {
+        *error = LastSystemError();
+        return false;
+      }
+      target = resolved;
+      std::free(resolved);
+      if (::stat(target.c_str(), &st) != 0) {
+        *error = LastSystemError();
+        return false;
+      }
+    }
+    if (!S_ISREG(st.st_mode)) {
+      *error = S_ISDIR(st.st_mode) ? win32::kErrorAccessDenied : kErrorInvalidName;
+      return false;
+    }
+    mode = st.st_mode & 07777;
+  }
+  std::string temporary = target + ".XXXXXX";
+  std::vector<char> pattern(temporary.begin(), temporary.end());
+  pattern.push_back('\0');
+  UniqueFd fd(::mkstemp(pattern.data()));
+  if (!fd.valid()) {
+    *error = LastSystemError();
+    return false;
+  }
+  temporary.assign(pattern.data());
+  bool ok = ::fchmod(fd.get(), mode) == 0 &&
+            WriteAll(fd.get(), data.data(), static_cast<size_t>(data.size())) &&
+            ::fsync(fd.get()) == 0;
+  if (!ok) *error = LastSystemError();
+  if (ok && verify) {
+    // What the disk gives back, not what we meant to write, is checked.
+    ByteBuffer readBack;
+    if (!readBack.allocate(data.size()) || ::lseek(fd.get(), 0, SEEK_SET) != 0) {
+      *error = kErrorNotEnoughMemory;
+      ok = false;
+    } else {
+      size_t done = 0;
+      const size_t total = static_cast<size_t>(data.size());
+      while (ok && done < total) {
+        const ssize_t n = ::read(fd.get(), readBack.data() + done, total - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          *error = n < 0 ? LastSystemError() : kErrorHandleEof;
+          ok = false;
+        } else {
+          done += static_cast<size_t>(n);
+        }
+      }
+      if (ok) {
+        if (const uint32_t rejected = verify(readBack)) {
+          *error = rejected;
+          ok = false;
+        }
+      }
+    }
+  }
+  fd.reset();
+  if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+    *error = LastSystemError();
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    if (*error == 0) *error = win32::kErrorWriteFault;
+    return false;
+  }
+  // The rename itself reaches the disk with the directory.
+  const size_t slash = target.rfind('/');
+  UniqueFd dir(::open(slash == std::string::npos ? "." : target.substr(0, slash + 1).c_str(),
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.valid()) (void)::fsync(dir.get());
   return true;
 }
 

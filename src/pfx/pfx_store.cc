@@ -2,6 +2,7 @@
 
 #include <string.h>  // explicit_bzero
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,13 +41,40 @@ class WidePassword {
 
 PfxStore::PfxStore(std::shared_ptr<PlatformDatabase> db) : db_(std::move(db)) {}
 
+PfxStore::PfxStore(PfxKeyPlacement placement)
+    : inMemory_(placement == PfxKeyPlacement::kMemory) {}
+
 PfxStore::~PfxStore() { close(); }
 
 int32_t PfxStore::open(std::string_view path, std::string_view password, int32_t flags) {
   lastError_ = 0;
   if (isOpen()) close();
+  report_ = PfxImportReport();
   if (path.empty()) return rc::kBadArgument;
+  ByteBuffer blob;
+  if (!ReadWholeFile(path, &blob, &lastError_, kPfxMaxFileSize)) {
+    return lastError_ == win32::kErrorFileTooLarge ? rc::kBadPkcs12 : rc::kPfxFileUnreadable;
+  }
+  return openBlob(blob.bytes(), password, flags);
+}
 
+int32_t PfxStore::openBlob(std::span<const uint8_t> blob, std::string_view password,
+                           int32_t flags) {
+  lastError_ = 0;
+  if (isOpen()) close();
+  report_ = PfxImportReport();
+  if (blob.empty()) {
+    lastError_ = win32::kErrorHandleEof;
+    return rc::kPfxFileUnreadable;
+  }
+  if (blob.size() > kPfxMaxFileSize) {
+    lastError_ = win32::kErrorFileTooLarge;
+    return rc::kBadPkcs12;
+  }
+  if (!db_ && inMemory_) {
+    db_ = PlatformDatabase::OpenInMemory(&lastError_);
+    if (!db_) return rc::kPkcs12WrongPassword;
+  }
   // One connection to the user's key database for the import and the
   // close, rather than one for every container operation. When it cannot
   // be opened, each call below opens its own and reports its own error.
@@ -55,38 +83,44 @@ int32_t PfxStore::open(std::string_view path, std::string_view password, int32_t
     db_ = PlatformDatabase::Open(PlatformDatabase::DefaultPath(), &ignored);
   }
   const WidePassword widePassword(password);
-  ByteBuffer blob;
-  if (!ReadWholeFile(path, &blob, &lastError_)) return rc::kPfxFileUnreadable;
-  if (!PfxIsPfxBlob(blob.bytes())) {
+  if (!PfxIsPfxBlob(blob)) {
     lastError_ = win32::kCryptEBadEncode;
     return rc::kBadPkcs12;
   }
-  // A file saved with no password at all opens when the caller gives an
-  // empty one: the platform's NULL password is tried second.
-  const char16_t* importPassword = widePassword.get();
-  uint32_t error = 0;
-  if (!PfxVerifyPassword(blob.bytes(), importPassword, 0, &error)) {
-    uint32_t nullError = 0;
-    if (!widePassword.empty() || !PfxVerifyPassword(blob.bytes(), nullptr, 0, &nullError)) {
-      lastError_ = error;
-      return rc::kPkcs12WrongPassword;
-    }
-    importPassword = nullptr;
-  }
+  // The import verifies the password itself (the MAC, or every encrypted
+  // item), so the file is opened with one derivation less than a separate
+  // check would cost. A file saved with no password at all opens when the
+  // caller gives an empty one: the platform's NULL password is tried second.
   const uint32_t importFlags = ((flags & kImportExportable) ? kCryptExportable : 0u) |
                                ((flags & kImportUserProtected) ? kCryptUserProtected : 0u);
   CertStore imported;
-  if (uint32_t importError =
-          PfxImportCertStore(blob.bytes(), importPassword, importFlags, db_, &imported)) {
+  uint32_t importError =
+      PfxImportCertStore(blob, widePassword.get(), importFlags, db_, &imported, &report_);
+  if (importError == win32::kErrorInvalidPassword && widePassword.empty() &&
+      PfxVerifyPassword(blob, nullptr, 0)) {
+    importError = PfxImportCertStore(blob, nullptr, importFlags, db_, &imported, &report_);
+  }
+  if (importError != 0) {
     lastError_ = importError;
-    return rc::kPkcs12WrongPassword;
+    return importError == win32::kErrorNotEnoughQuota ? rc::kBadPkcs12
+                                                       : rc::kPkcs12WrongPassword;
   }
   store_ = std::move(imported);
   return rc::kSuccess;
 }
 
+void PfxStore::keepOnlyKeysOf(const std::vector<CertContext>& kept) {
+  removeKeysOnClose_ = false;
+  keepSelected_ = true;
+  keptContainers_.clear();
+  for (const CertContext& certificate : kept) {
+    KeyProviderInfo info;
+    if (certificate.keyProviderInfo(&info) == 0) keptContainers_.push_back(info.containerName);
+  }
+}
+
 void PfxStore::close() {
-  if (isOpen() && removeKeysOnClose_) {
+  if (isOpen() && (removeKeysOnClose_ || keepSelected_)) {
     std::vector<CertContext> certificates;
     if (uint32_t error = store_.enumerate(&certificates)) lastError_ = error;
     for (const CertContext& certificate : certificates) {
@@ -94,6 +128,10 @@ void PfxStore::close() {
       std::unique_ptr<ProviderContext> context;
       uint32_t keySpec = 0;
       if (certificate.keyProviderInfo(&info) != 0) continue;  // no key: nothing to delete
+      if (!removeKeysOnClose_ && std::find(keptContainers_.begin(), keptContainers_.end(),
+                                           info.containerName) != keptContainers_.end()) {
+        continue;
+      }
       if (uint32_t error = AcquireCertificatePrivateKey(info, 0, &context, &keySpec, db_)) {
         lastError_ = error;
         continue;
@@ -108,6 +146,8 @@ void PfxStore::close() {
     }
   }
   store_ = CertStore();
+  keptContainers_.clear();
+  keepSelected_ = false;
   lastError_ = 0;
 }
 

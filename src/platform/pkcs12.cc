@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/win32_errors.h"
@@ -46,6 +47,30 @@ struct PfxKey {
 struct PfxContents {
   std::vector<PfxCertificate> certificates;
   std::vector<PfxKey> keys;
+  PfxImportReport report;
+};
+
+// The work one file may ask for, charged before it is done.
+class WorkBudget {
+ public:
+  uint32_t chargeIterations(uint64_t count) {
+    iterations_ += count;
+    return iterations_ > kPfxMaxTotalIterations ? win32::kErrorNotEnoughQuota : 0;
+  }
+  uint32_t chargeBags(uint32_t bags, uint32_t certificates, uint32_t keys) {
+    bags_ += bags;
+    certificates_ += certificates;
+    keys_ += keys;
+    return bags_ > kPfxMaxBags || certificates_ > kPfxMaxCertificates || keys_ > kPfxMaxKeys
+               ? win32::kErrorNotEnoughQuota
+               : 0;
+  }
+
+ private:
+  uint64_t iterations_ = 0;
+  uint32_t bags_ = 0;
+  uint32_t certificates_ = 0;
+  uint32_t keys_ = 0;
 };
 
 
@@ -69,6 +94,7 @@ bool EnterSequence(const unsigned char** p, long* remaining) {
 // receives the content type of the authSafe ContentInfo.
 uint32_t ParsePfx(std::span<const uint8_t> blob, OsslPtr<PKCS12>* out, int* authSafeType) {
   if (blob.empty() || blob.size() > static_cast<size_t>(LONG_MAX)) return win32::kCryptEBadEncode;
+  if (blob.size() > kPfxMaxFileSize) return win32::kErrorFileTooLarge;
   const long total = static_cast<long>(blob.size());
   // PFX ::= SEQUENCE { version INTEGER {v3(3)}, authSafe ContentInfo, ... }:
   // OpenSSL's decoder reads any version, so the first fields are read here.
@@ -94,12 +120,13 @@ uint32_t ParsePfx(std::span<const uint8_t> blob, OsslPtr<PKCS12>* out, int* auth
 
 // The MAC (RFC 7292, 5) with the password: 0 or ERROR_INVALID_PASSWORD;
 // CRYPT_E_UNKNOWN_ALGO for a digest or iteration count we refuse.
-uint32_t VerifyMac(PKCS12* p12, const PfxPassword& password) {
+uint32_t VerifyMac(PKCS12* p12, const PfxPassword& password, WorkBudget* budget) {
   const X509_ALGOR* macAlgorithm = nullptr;
   const ASN1_INTEGER* iterations = nullptr;
   PKCS12_get0_mac(nullptr, &macAlgorithm, nullptr, &iterations, p12);
   if (macAlgorithm == nullptr) return win32::kCryptEBadEncode;
   if (!IterationCountAllowed(iterations)) return win32::kCryptEUnknownAlgo;
+  if (uint32_t error = budget->chargeIterations(IterationCount(iterations))) return error;
   const ASN1_OBJECT* digestOid = nullptr;
   X509_ALGOR_get0(&digestOid, nullptr, nullptr, macAlgorithm);
   const int digestNid = OBJ_obj2nid(digestOid);
@@ -138,8 +165,8 @@ std::optional<std::u16string> FriendlyName(const PKCS12_SAFEBAG* bag) {
 // stops after the first protected item has been decrypted.
 class SafeWalker {
  public:
-  SafeWalker(const PfxPassword& password, PfxContents* contents)
-      : password_(password), contents_(contents) {}
+  SafeWalker(const PfxPassword& password, PfxContents* contents, WorkBudget* budget)
+      : password_(password), contents_(contents), budget_(budget) {}
 
   bool sawProtectedItem() const { return sawProtected_; }
 
@@ -168,7 +195,9 @@ class SafeWalker {
         const PKCS7_ENC_CONTENT* content =
             safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
         if (content == nullptr || content->enc_data == nullptr) return win32::kCryptEBadEncode;
-        if (uint32_t error = CheckPbeAlgorithm(content->algorithm)) return error;
+        uint64_t iterations = 0;
+        if (uint32_t error = CheckPbeAlgorithm(content->algorithm, &iterations)) return error;
+        if (uint32_t error = budget_->chargeIterations(iterations)) return error;
         sawProtected_ = true;
         // The decrypted bytes are wiped (zbuf) and must parse as
         // SafeContents, which a wrong key all but never gives.
@@ -186,6 +215,19 @@ class SafeWalker {
 
   uint32_t walkBags(const SafeBagStack* bags, int depth) {
     if (depth > kMaxBagNesting) return win32::kCryptEBadEncode;
+    // The whole list is counted before any of its keys is decrypted.
+    uint32_t certificates = 0;
+    uint32_t keys = 0;
+    const int count = sk_PKCS12_SAFEBAG_num(bags);
+    for (int i = 0; i < count; ++i) {
+      const int nid = PKCS12_SAFEBAG_get_nid(sk_PKCS12_SAFEBAG_value(bags, i));
+      if (nid == NID_certBag) ++certificates;
+      if (nid == NID_keyBag || nid == NID_pkcs8ShroudedKeyBag) ++keys;
+    }
+    if (uint32_t error = budget_->chargeBags(static_cast<uint32_t>(count > 0 ? count : 0),
+                                             certificates, keys)) {
+      return error;
+    }
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags) && !done(); ++i) {
       const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
       uint32_t error = 0;
@@ -194,7 +236,10 @@ class SafeWalker {
           error = certificateBag(bag);
           break;
         case NID_keyBag:
-          if (contents_ != nullptr) addKey(bag, PKCS12_SAFEBAG_get0_p8inf(bag));
+          if (contents_ != nullptr) {
+            ++contents_->report.keys;
+            addKey(bag, PKCS12_SAFEBAG_get0_p8inf(bag));
+          }
           break;
         case NID_pkcs8ShroudedKeyBag:
           error = shroudedKeyBag(bag);
@@ -203,7 +248,9 @@ class SafeWalker {
           error = walkBags(PKCS12_SAFEBAG_get0_safes(bag), depth + 1);
           break;
         default:
-          break;  // CRL and secret bags carry nothing the store holds
+          // CRL and secret bags carry nothing the store holds.
+          if (contents_ != nullptr) ++contents_->report.otherBags;
+          break;
       }
       if (error != 0) return error;
     }
@@ -211,7 +258,12 @@ class SafeWalker {
   }
 
   uint32_t certificateBag(const PKCS12_SAFEBAG* bag) {
-    if (contents_ == nullptr || PKCS12_SAFEBAG_get_bag_nid(bag) != NID_x509Certificate) return 0;
+    if (contents_ == nullptr) return 0;
+    if (PKCS12_SAFEBAG_get_bag_nid(bag) != NID_x509Certificate) {
+      ++contents_->report.otherBags;
+      return 0;
+    }
+    ++contents_->report.certificates;
     PfxCertificate certificate;
     certificate.x509.reset(PKCS12_SAFEBAG_get1_cert(bag));
     if (!certificate.x509) return win32::kCryptEBadEncode;
@@ -233,8 +285,11 @@ class SafeWalker {
     const ASN1_OCTET_STRING* encrypted = nullptr;
     X509_SIG_get0(shrouded, &algorithm, &encrypted);
     if (encrypted == nullptr) return win32::kCryptEBadEncode;
-    if (uint32_t error = CheckPbeAlgorithm(algorithm)) return error;
+    uint64_t iterations = 0;
+    if (uint32_t error = CheckPbeAlgorithm(algorithm, &iterations)) return error;
+    if (uint32_t error = budget_->chargeIterations(iterations)) return error;
     sawProtected_ = true;
+    if (contents_ != nullptr) ++contents_->report.keys;
     OsslPtr<PKCS8_PRIV_KEY_INFO> info(PKCS8_decrypt_ex(shrouded, password_.data(), password_.length(),
                                             OpensslContext(), nullptr));
     if (!info) return win32::kErrorInvalidPassword;
@@ -257,33 +312,41 @@ class SafeWalker {
   const PfxPassword& password_;
   // Null in verification mode.
   PfxContents* contents_;
+  WorkBudget* budget_;
   bool sawProtected_ = false;
 };
 
 uint32_t CheckPassword(PKCS12* p12, int authSafeType, const PfxPassword& password) {
   // Public-key integrity mode (a signed authSafe) is not supported.
   if (authSafeType != NID_pkcs7_data) return win32::kCryptEInvalidMsgType;
-  if (PKCS12_mac_present(p12)) return VerifyMac(p12, password);
-  SafeWalker walker(password, nullptr);
+  WorkBudget budget;
+  if (PKCS12_mac_present(p12)) return VerifyMac(p12, password, &budget);
+  SafeWalker walker(password, nullptr, &budget);
   return walker.walk(p12);
 }
 
 // Gives each certificate the RSA key whose public half it carries,
-// preferring the key with the certificate's localKeyId.
+// preferring the key with the certificate's localKeyId, else the first in
+// file order. Keys are found by their public numbers in a hash map, so the
+// work grows with the file, not with certificates times keys.
 void MatchKeys(PfxContents* contents) {
+  std::unordered_map<std::string, std::vector<size_t>> keysByPublicKey;
+  for (size_t k = 0; k < contents->keys.size(); ++k) {
+    const EVP_PKEY* key = contents->keys[k].key.get();
+    std::string id;
+    if (EVP_PKEY_is_a(key, "RSA") && RsaPublicKeyId(key, &id)) keysByPublicKey[id].push_back(k);
+  }
   for (PfxCertificate& certificate : contents->certificates) {
-    const EVP_PKEY* publicKey = X509_get0_pubkey(certificate.x509.get());
-    for (size_t k = 0; k < contents->keys.size(); ++k) {
-      const PfxKey& key = contents->keys[k];
-      if (!EVP_PKEY_is_a(key.key.get(), "RSA") || !SameRsaPublicKey(publicKey, key.key.get())) {
-        continue;
-      }
-      const bool idMatches =
-          !certificate.localKeyId.empty() && key.localKeyId == certificate.localKeyId;
-      if (certificate.key < 0 ||
-          (idMatches && contents->keys[static_cast<size_t>(certificate.key)].localKeyId !=
-                            certificate.localKeyId)) {
+    std::string id;
+    if (!RsaPublicKeyId(X509_get0_pubkey(certificate.x509.get()), &id)) continue;
+    const auto found = keysByPublicKey.find(id);
+    if (found == keysByPublicKey.end()) continue;
+    certificate.key = static_cast<int>(found->second.front());
+    if (certificate.localKeyId.empty()) continue;
+    for (size_t k : found->second) {
+      if (contents->keys[k].localKeyId == certificate.localKeyId) {
         certificate.key = static_cast<int>(k);
+        break;
       }
     }
   }
@@ -389,6 +452,9 @@ uint32_t ImportContents(PfxContents& contents, uint32_t flags,
     }
     if (uint32_t error = added.setKeyProviderInfo(*placed[k])) return error;
   }
+  for (const auto& key : placed) {
+    if (key) ++contents.report.keysPlaced;
+  }
   containers.keep();
   *out = std::move(store);
   return 0;
@@ -431,7 +497,8 @@ bool PfxVerifyPassword(std::span<const uint8_t> blob, const char16_t* password, 
 }
 
 uint32_t PfxImportCertStore(std::span<const uint8_t> blob, const char16_t* password, uint32_t flags,
-                            const std::shared_ptr<PlatformDatabase>& db, CertStore* out) {
+                            const std::shared_ptr<PlatformDatabase>& db, CertStore* out,
+                            PfxImportReport* report) {
   OpensslErrorScope scope;
   if (out == nullptr) return win32::kEInvalidarg;
   if ((flags & ~(kCryptExportable | kCryptUserProtected)) != 0) return win32::kNteBadFlags;
@@ -445,13 +512,16 @@ uint32_t PfxImportCertStore(std::span<const uint8_t> blob, const char16_t* passw
     if (authSafeType != NID_pkcs7_data) return win32::kCryptEInvalidMsgType;
     // With a MAC the file is authenticated first; without one, every
     // encrypted item below must decrypt with the password.
+    WorkBudget budget;
     if (PKCS12_mac_present(p12.get())) {
-      if (uint32_t error = VerifyMac(p12.get(), secret)) return error;
+      if (uint32_t error = VerifyMac(p12.get(), secret, &budget)) return error;
     }
     PfxContents contents;
-    SafeWalker walker(secret, &contents);
+    SafeWalker walker(secret, &contents, &budget);
     if (uint32_t error = walker.walk(p12.get())) return error;
-    return ImportContents(contents, flags, db, out);
+    if (uint32_t error = ImportContents(contents, flags, db, out)) return error;
+    if (report != nullptr) *report = contents.report;
+    return 0;
   } catch (const std::bad_alloc&) {
     return win32::kEOutofmemory;
   }

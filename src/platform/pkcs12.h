@@ -91,6 +91,28 @@ inline constexpr uint32_t kExportPrivateKeys = 0x4;
 inline constexpr uint32_t kPfxExportIterations = 10000;
 inline constexpr uint32_t kPfxMaxIterations = 1000000;
 
+// What a hostile file may make us do. A file over kPfxMaxFileSize is
+// refused with ERROR_FILE_TOO_LARGE before it is parsed; one with more bags,
+// certificates or keys, or whose derivations (MAC, encrypted safes,
+// shrouded keys) add up to more iterations, with ERROR_NOT_ENOUGH_QUOTA
+// before the derivation that would pass the limit is run.
+inline constexpr size_t kPfxMaxFileSize = 16u << 20;
+inline constexpr uint32_t kPfxMaxBags = 1024;
+inline constexpr uint32_t kPfxMaxCertificates = 512;
+inline constexpr uint32_t kPfxMaxKeys = 64;
+inline constexpr uint64_t kPfxMaxTotalIterations = 4000000;
+
+// What an import carried over and what it could not. A file whose keys all
+// reached a container with their certificates and which held nothing else
+// (`whole()`) is written back by an export without loss.
+struct PfxImportReport {
+  uint32_t certificates = 0;  // X.509 certificate bags
+  uint32_t keys = 0;          // key bags, plain and shrouded
+  uint32_t keysPlaced = 0;    // keys now in a container, bound to a certificate
+  uint32_t otherBags = 0;     // CRL, secret and unknown bags, non-X.509 certificates
+  bool whole() const { return keysPlaced == keys && otherBags == 0; }
+};
+
 // PFXIsPFXBlob: true when `blob` is exactly one DER/BER PFX of version 3.
 bool PfxIsPfxBlob(std::span<const uint8_t> blob);
 
@@ -103,11 +125,13 @@ bool PfxVerifyPassword(std::span<const uint8_t> blob, const char16_t* password, 
 
 // PFXImportCertStore. `flags`: CRYPT_EXPORTABLE and CRYPT_USER_PROTECTED,
 // applied to every imported key. `db` holds the key containers (null: the
-// user's own database). On success *out is a new memory store.
+// user's own database; PlatformDatabase::OpenInMemory keeps them off the
+// disk). On success *out is a new memory store and *report (when given)
+// says what was carried over.
 [[nodiscard]] uint32_t PfxImportCertStore(std::span<const uint8_t> blob, const char16_t* password,
                                           uint32_t flags,
                                           const std::shared_ptr<PlatformDatabase>& db,
-                                          CertStore* out);
+                                          CertStore* out, PfxImportReport* report = nullptr);
 
 // PFXExportCertStore, in one call: *out receives the whole file.
 // `flags`: kExportPrivateKeys, kReportNotAbleToExportPrivateKey,

@@ -41,7 +41,7 @@ bool DigestAvailable(int nid) {
 
 // PBES2 (RFC 8018, 6.2) with PBKDF2 (5.2): scrypt and other derivations
 // are refused, as no tool we read writes them into PKCS #12 files.
-uint32_t CheckPbes2(const ASN1_TYPE* parameter) {
+uint32_t CheckPbes2(const ASN1_TYPE* parameter, uint64_t* iterations) {
   auto params = UnpackSequence<PBE2PARAM>(ASN1_ITEM_rptr(PBE2PARAM), parameter);
   if (!params || params->keyfunc == nullptr || params->encryption == nullptr) {
     return win32::kCryptEBadEncode;
@@ -51,6 +51,7 @@ uint32_t CheckPbes2(const ASN1_TYPE* parameter) {
                                                              params->keyfunc->parameter);
   if (!kdf || kdf->iter == nullptr) return win32::kCryptEBadEncode;
   if (!IterationCountAllowed(kdf->iter)) return win32::kCryptEUnknownAlgo;
+  *iterations = IterationCount(kdf->iter);
   if (kdf->prf != nullptr) {
     int digestNid = NID_undef;
     if (!EVP_PBE_find_ex(EVP_PBE_TYPE_PRF, OBJ_obj2nid(kdf->prf->algorithm), nullptr, &digestNid,
@@ -117,16 +118,45 @@ bool SameRsaPublicKey(const EVP_PKEY* a, const EVP_PKEY* b) {
   return na && nb && ea && eb && BN_cmp(na.get(), nb.get()) == 0 && BN_cmp(ea.get(), eb.get()) == 0;
 }
 
+bool RsaPublicKeyId(const EVP_PKEY* key, std::string* out) {
+  if (key == nullptr || (!EVP_PKEY_is_a(key, "RSA") && !EVP_PKEY_is_a(key, "RSA-PSS"))) {
+    return false;
+  }
+  OsslPtr<BIGNUM> n = RsaNumber(key, OSSL_PKEY_PARAM_RSA_N);
+  OsslPtr<BIGNUM> e = RsaNumber(key, OSSL_PKEY_PARAM_RSA_E);
+  if (!n || !e) return false;
+  const int nLength = BN_num_bytes(n.get());
+  const int eLength = BN_num_bytes(e.get());
+  // The modulus's length first, so no two pairs give the same bytes.
+  out->assign(4 + static_cast<size_t>(nLength + eLength), '\0');
+  auto* p = reinterpret_cast<unsigned char*>(out->data());
+  p[0] = static_cast<unsigned char>(nLength >> 24);
+  p[1] = static_cast<unsigned char>(nLength >> 16);
+  p[2] = static_cast<unsigned char>(nLength >> 8);
+  p[3] = static_cast<unsigned char>(nLength);
+  BN_bn2bin(n.get(), p + 4);
+  BN_bn2bin(e.get(), p + 4 + nLength);
+  return true;
+}
+
 bool IterationCountAllowed(const ASN1_INTEGER* iterations) {
   if (iterations == nullptr) return true;
   const long count = ASN1_INTEGER_get(iterations);
   return count >= 1 && count <= static_cast<long>(kPfxMaxIterations);
 }
 
-uint32_t CheckPbeAlgorithm(const X509_ALGOR* algorithm) {
+uint64_t IterationCount(const ASN1_INTEGER* iterations) {
+  if (iterations == nullptr) return 1;
+  const long count = ASN1_INTEGER_get(iterations);
+  return count < 1 ? 1 : static_cast<uint64_t>(count);
+}
+
+uint32_t CheckPbeAlgorithm(const X509_ALGOR* algorithm, uint64_t* iterations) {
+  uint64_t ignored = 0;
+  if (iterations == nullptr) iterations = &ignored;
   if (algorithm == nullptr || algorithm->algorithm == nullptr) return win32::kCryptEBadEncode;
   const int nid = OBJ_obj2nid(algorithm->algorithm);
-  if (nid == NID_pbes2) return CheckPbes2(algorithm->parameter);
+  if (nid == NID_pbes2) return CheckPbes2(algorithm->parameter, iterations);
   // The PKCS #12 schemes (RFC 7292, Appendix C) and PBES1 (RFC 8018, 6.1).
   int cipherNid = -1;
   int digestNid = -1;
@@ -137,6 +167,8 @@ uint32_t CheckPbeAlgorithm(const X509_ALGOR* algorithm) {
       UnpackSequence<PBEPARAM>(ASN1_ITEM_rptr(PBEPARAM), algorithm->parameter);
   if (!params) return win32::kCryptEBadEncode;
   if (!IterationCountAllowed(params->iter)) return win32::kCryptEUnknownAlgo;
+  // The PKCS #12 derivation runs once for the key and once for the IV.
+  *iterations = 2 * IterationCount(params->iter);
   if (cipherNid == -1 || !CipherAvailable(cipherNid)) return win32::kCryptEUnknownAlgo;
   if (digestNid != -1 && !DigestAvailable(digestNid)) return win32::kCryptEUnknownAlgo;
   return 0;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "base/openssl.h"
 #include "encoding/byte_buffer.h"
@@ -42,13 +43,24 @@ class PfxPassword {
 // and PKCS #5 v1.5 schemes OpenSSL knows, whose cipher and digest the
 // library context offers; every iteration count at most kPfxMaxIterations.
 // Returns 0, CRYPT_E_UNKNOWN_ALGO, or CRYPT_E_BAD_ENCODE for parameters
-// that do not parse.
-[[nodiscard]] uint32_t CheckPbeAlgorithm(const X509_ALGOR* algorithm);
+// that do not parse. *iterations (when given) receives the count the
+// derivation will run.
+[[nodiscard]] uint32_t CheckPbeAlgorithm(const X509_ALGOR* algorithm,
+                                         uint64_t* iterations = nullptr);
+
+// The iteration count as a number (1 when absent); call after
+// IterationCountAllowed.
+uint64_t IterationCount(const ASN1_INTEGER* iterations);
 
 // True when both keys are RSA (or RSA-PSS) keys with the same modulus and
 // public exponent. Unlike EVP_PKEY_eq this holds across the two key types
 // and across library contexts.
 bool SameRsaPublicKey(const EVP_PKEY* a, const EVP_PKEY* b);
+
+// The modulus and public exponent of an RSA (or RSA-PSS) key as one byte
+// string, equal exactly when SameRsaPublicKey holds: the key of a hash map
+// that pairs keys with certificates in linear time. False for other keys.
+bool RsaPublicKeyId(const EVP_PKEY* key, std::string* out);
 
 // The value of an iteration count: false when it is negative or above
 // kPfxMaxIterations. An absent count is 1 (RFC 7292, the MacData default).

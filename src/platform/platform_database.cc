@@ -78,6 +78,30 @@ std::shared_ptr<PlatformDatabase> PlatformDatabase::Open(const std::string& path
   return std::make_shared<PlatformDatabase>(ConstructionToken(), std::move(*db), path);
 }
 
+std::shared_ptr<PlatformDatabase> PlatformDatabase::OpenInMemory(uint32_t* error) {
+  *error = 0;
+  sqlite3* raw = nullptr;
+  // ":memory:" gives a new, unnamed database per connection, never shared
+  // through the cache with another one.
+  const int rc = sqlite3_open_v2(":memory:", &raw,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                     SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_PRIVATECACHE,
+                                 nullptr);
+  SqliteHandle db(raw);
+  if (rc != SQLITE_OK) {
+    *error = kErrorIoFailed;
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db.get(), 1);
+  // Key bytes freed by deletes are overwritten rather than left in pages.
+  if (sqlite3_exec(db.get(), "PRAGMA foreign_keys=ON; PRAGMA secure_delete=ON;", nullptr,
+                   nullptr, nullptr) != SQLITE_OK) {
+    *error = kErrorIoFailed;
+    return nullptr;
+  }
+  return std::make_shared<PlatformDatabase>(ConstructionToken(), std::move(db), std::string());
+}
+
 bool PlatformDatabase::ensureSchema(std::string_view name, std::string_view statements) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (std::find(schemas_.begin(), schemas_.end(), name) != schemas_.end()) return true;

@@ -34,6 +34,12 @@ class PlatformDatabase {
   // cannot be opened; *error then holds a Win32 error number (1016 for I/O,
   // 1009 for a file that is not a database, 5 for permissions).
   static std::shared_ptr<PlatformDatabase> Open(const std::string& path, uint32_t* error);
+  // A private database that lives in this process's memory only, for key
+  // containers that must never reach a disk: those of a PFX file opened for
+  // one operation. Every holder of the pointer sees the same containers;
+  // they vanish with the last one. path() is empty.
+  static std::shared_ptr<PlatformDatabase> OpenInMemory(uint32_t* error);
+  bool inMemory() const { return path_.empty(); }
   // <UserDataDirectory>/platform.db.
   static std::string DefaultPath();
 

@@ -69,6 +69,10 @@ expect "pfx info result" "result: 0 成功(0)" 0 -- sh -c "\"$q\" pfx info \"$pf
 expect "pfx wrong password" $'result: 5208 PKCS12 密碼錯誤(5208)\nsystem error: 0x00000056 The specified network password is not correct.' 1 -- "$q" pfx info "$pfx/default.pfx" wrong
 expect "pfx not a pfx" "result: 5207 PKCS12檔案格式錯誤(5207)" 0 -- sh -c "\"$q\" pfx info \"$pfx/notes.pfx\" | head -n 1"
 expect "pfx empty file" "result: 5401 憑證交換檔讀取失敗(5401)" 0 -- sh -c "\"$q\" pfx info \"$pfx/zero.pfx\" | head -n 1"
+cp "$pfx/default.pfx" "$pfx/changed.pfx"
+expect "pfx passwd" "result: 0 成功(0)" 0 -- sh -c "printf 'secret\\nrenewed\\n' | \"$q\" pfx passwd \"$pfx/changed.pfx\" --password-stdin"
+expect "pfx passwd wrong old" "result: 5208 PKCS12 密碼錯誤(5208)" 0 -- sh -c "printf 'secret\\nx\\n' | \"$q\" pfx passwd \"$pfx/changed.pfx\" --password-stdin | head -n 1"
+expect "pfx query" $'certificate: O=Bank, CN=Pfx Holder\nresult: 0 成功(0)' 0 -- sh -c "echo renewed | \"$q\" pfx query \"$pfx/changed.pfx\" --password-stdin"
 "$q" store add MY "$pfx/cert.pem" >/dev/null
 expect "filter finds nothing in MY" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter 'S_CN=Nobody' | head -n 1"
 expect "filter skips a self-signed (authority) certificate" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter '' | head -n 1"

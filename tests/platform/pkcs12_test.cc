@@ -723,6 +723,21 @@ TEST_F(Pkcs12Test, ExcessiveIterationCountsAreRefused) {
             win32::kCryptEUnknownAlgo);
 }
 
+// Derivations are charged against one budget for the whole file: each
+// count below the single limit, together above the total. The key's
+// derivation, the last, is refused before it runs, and nothing is kept.
+TEST_F(Pkcs12Test, TotalDerivationWorkIsBounded) {
+  if (!HaveOpenssl()) GTEST_SKIP() << "no openssl command";
+  // -legacy: the PKCS #12 scheme derives key and IV, twice the count each.
+  const Bytes heavy = opensslFile("-legacy -passout env:QV_P12_PASS -iter 1000000", u"secret");
+  CertStore store;
+  EXPECT_EQ(PfxImportCertStore(heavy, u"secret", 0, db_, &store), win32::kErrorNotEnoughQuota);
+  EXPECT_EQ(containerCount(), 0);
+  // The whole file stays under the limit of its size.
+  Bytes large(kPfxMaxFileSize + 1, 0x30);
+  EXPECT_FALSE(PfxIsPfxBlob(large));
+}
+
 // Our file, read by OpenSSL's command line (without -legacy) and by
 // Python's cryptography, with a non-ASCII password.
 TEST_F(Pkcs12Test, ExportOpensInOpensslAndCryptography) {

@@ -52,8 +52,13 @@ constexpr CommandHelp kCommands[] = {
     {"cert", "quorvant cert FILE\n  Every field of a DER or PEM certificate as the component reads it.\n"},
     {"pfx",
      "quorvant pfx info FILE [PASSWORD]\n"
-     "  The certificates and keys of a PKCS #12 file. Without PASSWORD the file\n"
-     "  is opened with no password, which is not the same as an empty one.\n"},
+     "  The certificates and keys of a PKCS #12 file (its keys stay in memory).\n"
+     "  Without PASSWORD the file is opened with no password, which is not the\n"
+     "  same as an empty one.\n"
+     "quorvant pfx import|query|export|mobile|passwd ...\n"
+     "  ImportPfxToIE, QueryPfxInfo, ExportPfxFromIE, ExportMobileFrom*,\n"
+     "  ChangePfxPasswd. Passwords are read from the terminal without echo, or\n"
+     "  from standard input with --password-stdin; never from the command line.\n"},
     {"filter",
      "quorvant filter TEXT [--flags N] [--key-usage N] [--store MY|CA|ROOT]\n"
      "  The certificates CertificateFilter selects from a store (MY by default).\n"
@@ -116,7 +121,7 @@ void PrintUsage(std::FILE* out) {
       "  reg query|add|delete KEY ...    the registry store\n"
       "  store list|add|delete ...       the certificate stores MY, CA, ROOT\n"
       "  cert FILE                       the fields of a certificate\n"
-      "  pfx info FILE [PASSWORD]        a PKCS #12 file's certificates and keys\n"
+      "  pfx info|import|query|export|mobile|passwd ...  PKCS #12 files\n"
       "  filter TEXT [--flags N] ...     what CertificateFilter selects\n"
       "  encrypt --key HEX|--to CERT ...  SymEncrypt or CertEncryptPkcs7\n"
       "  decrypt [--key HEX] ...         SymDecrypt or CertDecryptPkcs7\n"

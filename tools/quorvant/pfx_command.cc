@@ -6,6 +6,7 @@
 #include "QuorvantAdmin.h"
 #include "export_calls.h"
 #include "results.h"
+#include "pfx_operation_commands.h"
 
 namespace quorvant::cli {
 namespace {
@@ -15,6 +16,7 @@ constexpr int kExitUsage = 64;
 int Usage() {
   std::fprintf(stderr,
                "usage: quorvant pfx info FILE [PASSWORD]\n"
+               "       quorvant pfx import|query|export|mobile|passwd ... (pfx_operation_commands.h)\n"
                "       quorvant filter TEXT [--flags N] [--key-usage N] [--store MY|CA|ROOT]\n");
   return kExitUsage;
 }
@@ -22,6 +24,7 @@ int Usage() {
 }  // namespace
 
 int PfxCommand(const std::vector<std::string>& args) {
+  if (IsPfxOperationCommand(args)) return PfxOperationCommand(args);
   if (args.size() < 2 || args.size() > 3 || args[0] != "info") return Usage();
   const std::u16string path = Utf16FromUtf8(args[1]);
   const std::u16string password = Utf16FromUtf8(args.size() == 3 ? args[2] : "");
