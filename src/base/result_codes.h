@@ -38,6 +38,16 @@ inline constexpr int32_t kPfxFileUnreadable = 5401;
 inline constexpr int32_t kFileNotFound = 5902;
 inline constexpr int32_t kPathNotFound = 5903;
 inline constexpr int32_t kAccessDenied = 5906;
+// Enrolment.
+inline constexpr int32_t kCspNameError = 5046;
+inline constexpr int32_t kCspNotSupported = 5047;
+inline constexpr int32_t kKeyMissing = 5060;
+inline constexpr int32_t kPersonalStoreOpenFailed = 5201;
+inline constexpr int32_t kCspUnavailable = 5203;
+inline constexpr int32_t kPersonalStoreDenied = 5206;
+inline constexpr int32_t kCspAccessDenied = 5211;
+inline constexpr int32_t kBadKeyLength = 5301;
+inline constexpr int32_t kKeyGenerationFailed = 5302;
 
 }  // namespace quorvant::rc
 

@@ -12,7 +12,8 @@
 
 namespace quorvant {
 
-SecurityEngine::SecurityEngine(EngineServices servicesIn) : services(std::move(servicesIn)) {
+SecurityEngine::SecurityEngine(EngineServices servicesIn)
+    : services(std::move(servicesIn)), capi(services.enroll) {
   // Members are built empty in declaration order (capi first among the
   // objects); then the order the component has always kept: the OS version,
   // the home folder, no property store yet, the protected-mode probe.

@@ -21,6 +21,7 @@
 #include "dialogs/dialog_host.h"
 #include "encoding/byte_buffer.h"
 #include "enroll/capi_session.h"
+#include "enroll/enroll_services.h"
 #include "host/services.h"
 
 namespace quorvant {
@@ -33,6 +34,9 @@ struct EngineServices {
   std::shared_ptr<DialogHost> dialogs;
   // The current user's certificate stores ("MY", "CA", "ROOT").
   std::shared_ptr<CertificateStores> stores;
+  // Enrolment: the provider enumeration, the key containers' database and
+  // the weak-key test; empty members mean the platform's own.
+  EnrollServices enroll;
 };
 
 // The production wiring: the Linux host services, the configured dialog
@@ -183,6 +187,8 @@ class SecurityEngine {
   bool parseRegistryName(TextArg strName, RegistryName* out);
   Text readRegistryValue(int root, TextArg strName);
   cSharedMemory& ensurePropertyStore();
+  // Enrolment: the services the session borrows for one operation.
+  EnrollHost enrollHost() const;
 
   friend struct SecurityEngineTestAccess;
 

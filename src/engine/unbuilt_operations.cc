@@ -6,15 +6,6 @@
 
 namespace quorvant {
 
-int32_t SecurityEngine::SetProviderName(TextArg) { return answerNotBuilt(); }
-Text SecurityEngine::CreatePKCS10(TextArg, int32_t, int32_t) { answerNotBuilt(); return Text(); }
-int32_t SecurityEngine::CreatePKCS10Pair(TextArg, int32_t, int32_t) { return answerNotBuilt(); }
-int32_t SecurityEngine::AcceptPKCS7(TextArg) { return answerNotBuilt(); }
-int32_t SecurityEngine::CountWeakKeys(int32_t) {
-  answerNotBuilt();
-  return -1;
-}
-
 int32_t SecurityEngine::ChangePfxPasswd(TextArg, TextArg, TextArg, TextArg, int32_t) {
   return answerNotBuilt();
 }
