@@ -14,6 +14,7 @@
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
+//   quorvant enrol request|accept|pending ...  enrolment (enrol_command.h)
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include "QuorvantATL.h"
 #include "encoding/code_page.h"
 #include "engine/error_messages.h"
+#include "enrol_command.h"
 #include "export_calls.h"
 #include "pfx_command.h"
 #include "reg_command.h"
@@ -62,7 +64,8 @@ int Usage() {
                "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
                "       quorvant reg query|add|delete KEY [options]\n"
                "       quorvant store list|add|delete ...\n"
-               "       quorvant cert FILE\n");
+               "       quorvant cert FILE\n"
+               "       quorvant enrol request|accept|pending ...\n");
   return kExitUsage;
 }
 
@@ -171,5 +174,6 @@ int main(int argc, char** argv) {
   if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);
   if (command == "cert") return CertCommand(args);
+  if (command == "enrol") return EnrolCommand(args);
   return Usage();
 }
