@@ -560,6 +560,42 @@ TEST_F(AcceptTest, RootsNeedTheUsersConsent) {
   }
 }
 
+// An authority whose name differs from its issuer's only after the first
+// 511 bytes of text is not self-issued: it goes to "CA", not "ROOT".
+TEST_F(AcceptTest, LongNamesAreComparedWhole) {
+  std::string prefix;
+  for (int i = 0; i < 15; ++i) prefix += "/OU=Department number " + std::to_string(i) + " of the long name";
+  const std::string d = dir_.string();
+  ASSERT_EQ(RunQuiet("openssl req -x509 -newkey rsa:1024 -nodes -keyout " + d + "/lroot.key -out " + d +
+                     "/lroot.pem -subj '" + prefix + "/CN=Long Root' -days 30"),
+            0);
+  ASSERT_EQ(RunQuiet("openssl req -newkey rsa:1024 -nodes -keyout " + d + "/lint.key -out " + d +
+                     "/lint.csr -subj '" + prefix + "/CN=Long Issuing CA'"),
+            0);
+  ASSERT_EQ(RunQuiet("openssl x509 -req -in " + d + "/lint.csr -CA " + d + "/lroot.pem -CAkey " + d +
+                     "/lroot.key -set_serial 3 -days 30 -extfile " + CaFile("int.ext") + " -out " +
+                     d + "/lint.pem"),
+            0);
+  // The names agree beyond what a 511-byte text holds.
+  ASSERT_GT(prefix.size(), 560u);
+  auto engine = makeEngine();
+  const std::string request = Utf8FromWide(engine->CreatePKCS10(u"Frank", 1024, 1));
+  WriteBytes(dir_ / "frank.csr", Decode(request));
+  ASSERT_EQ(RunQuiet("openssl x509 -req -inform DER -in " + d + "/frank.csr -CA " + d +
+                     "/lint.pem -CAkey " + d + "/lint.key -set_serial 4 -days 30 -out " + d +
+                     "/frank.pem"),
+            0);
+  EXPECT_EQ(engine->AcceptPKCS7(reply(bundle({d + "/lint.pem", d + "/frank.pem", d + "/lroot.pem"}))), 0);
+  EXPECT_EQ(store("MY").size(), 1u);
+  ASSERT_EQ(store("CA").size(), 1u);
+  ASSERT_EQ(store("ROOT").size(), 1u);
+  const std::vector<uint8_t> root = der(d + "/lroot.pem");
+  const std::vector<CertContext> roots = store("ROOT");
+  const auto stored = roots[0].encoded();
+  EXPECT_TRUE(std::equal(stored.begin(), stored.end(), root.begin(), root.end()));
+  EXPECT_EQ(dialogs_->asked.size(), 1u);
+}
+
 TEST_F(AcceptTest, RepliesThatInstallNothing) {
   auto engine = makeEngine();
   const std::string user = issue(Utf8FromWide(engine->CreatePKCS10(u"Carol", 1024, 1)), "carol");
