@@ -81,6 +81,14 @@ expect "filter by usage" "result: 5017 憑證用途(加解密,簽驗章)不合�
 for _ in 1 2 3; do "$q" store delete MY 1 >/dev/null; done
 rm -rf "$pfx"
 
+# Enrolment's gates and the reply reader through `enrol`.
+expect "enrol key size" $'\nresult: 5301 金鑰長度錯誤(5301)' 1 -- "$q" enrol request Alice --bits 3072
+enrol=$(mktemp -d)
+printf -- '-----BEGIN PKCS7-----\nMIIB\n' > "$enrol/unclosed.p7b"
+expect "enrol accept unclosed armour" $'5008\nresult: 5008 Base64 編碼錯誤(5008)' 1 -- "$q" enrol accept "$enrol/unclosed.p7b"
+rm -rf "$enrol"
+expect "enrol usage" "usage: quorvant enrol request CN [--bits N] [--flags N] [--pair]" 0 -- sh -c "\"$q\" enrol 2>&1 | head -n 1"
+
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
 if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
