@@ -212,7 +212,7 @@ Result<std::string> CapiSession::makeKeyAndRequest(const EnrollHost& host,
   PendingKeyRecord record;
   ByteBuffer publicKey;
   if (const uint32_t error = key->exportKey(kPublickeyblob, 0, &publicKey)) {
-    return Outcome::Fail(5, error);
+    return Outcome::Fail(kPendingRecordFailure, error);
   }
   record.container = *container;
   record.providerName = providerName_;

@@ -82,7 +82,6 @@ class CapiSession {
   int32_t countWeakKeys(const EnrollHost& host, int32_t count);
 
  private:
-  struct MadeKey;
   class Rollback;
 
   Outcome probeRegistry(const EnrollHost& host);

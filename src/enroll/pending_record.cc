@@ -14,10 +14,6 @@
 namespace quorvant {
 namespace {
 
-// The code the component has always left when the public key cannot be
-// exported or the record cannot be made; it has no message of its own.
-constexpr int32_t kRecordFailure = 5;
-
 std::string Join(std::string_view path, std::string_view name) {
   std::string out(path);
   out += '\\';
@@ -114,7 +110,7 @@ Outcome WritePendingRecord(Registry& registry, std::string_view recordPath,
                            const PendingKeyRecord& record) {
   const std::string key = Join(recordPath, record.container);
   if (const uint32_t error = registry.createKey(RegRoot::kCurrentUser, key)) {
-    return Outcome::Fail(kRecordFailure, error);
+    return Outcome::Fail(kPendingRecordFailure, error);
   }
   struct Item {
     const char* name;
@@ -132,7 +128,7 @@ Outcome WritePendingRecord(Registry& registry, std::string_view recordPath,
   for (const Item& item : items) {
     if (const uint32_t error =
             registry.setValue(RegRoot::kCurrentUser, key, item.name, item.type, item.data)) {
-      return Outcome::Fail(kRecordFailure, error);
+      return Outcome::Fail(kPendingRecordFailure, error);
     }
   }
   return Outcome::Ok();

@@ -29,6 +29,10 @@ class Registry;
 inline constexpr char kRecordParentPath[] = "Software\\MORL";
 inline constexpr char kRecordPath[] = "Software\\MORL\\QuorvantATL";
 
+// The code the component has always left when a key's public half cannot be
+// exported or its record cannot be made; it has no message of its own.
+inline constexpr int32_t kPendingRecordFailure = 5;
+
 struct PendingKeyRecord {
   std::string container;     // the registry key's name
   std::string providerName;  // narrow, code page

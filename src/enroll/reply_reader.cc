@@ -6,6 +6,7 @@
 #include "base/openssl.h"
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
+#include "platform/certificate.h"
 
 namespace quorvant {
 
@@ -18,7 +19,23 @@ Result<ReplyContents> ReadReply(std::span<const uint8_t> bytes) {
   const unsigned char* p = bytes.data();
   OsslPtr<PKCS7> message(d2i_PKCS7(nullptr, &p, static_cast<long>(bytes.size())));
   if (!message) {
-    // Not a message: the reply is the user's certificate itself.
+    // Not a message: the reply is the user's certificate itself, kept as it
+    // came unless only a BER reader takes it (indefinite lengths), in which
+    // case its DER re-encoding stands in.
+    Certificate parsed;
+    if (Certificate::Parse(bytes, &parsed) != 0) {
+      const unsigned char* q = bytes.data();
+      OsslPtr<X509> certificate(d2i_X509(nullptr, &q, static_cast<long>(bytes.size())));
+      unsigned char* der = nullptr;
+      const int length = certificate && q == bytes.data() + bytes.size()
+                             ? i2d_X509(certificate.get(), &der)
+                             : 0;
+      if (length > 0) {
+        contents.certificates.emplace_back(der, der + length);
+        OPENSSL_free(der);
+        return contents;
+      }
+    }
     contents.certificates.emplace_back(bytes.begin(), bytes.end());
     return contents;
   }

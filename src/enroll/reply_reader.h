@@ -22,7 +22,7 @@ inline constexpr size_t kMaxReplyCertificates = 32;
 
 struct ReplyContents {
   // False when the bytes are not a PKCS #7 message and are taken as one
-  // certificate (its bytes as they came).
+  // certificate: its bytes as they came, or the DER of a BER certificate.
   bool message = false;
   // The certificates in message order, each re-encoded in DER.
   std::vector<std::vector<uint8_t>> certificates;

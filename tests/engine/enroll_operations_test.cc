@@ -452,7 +452,7 @@ class AcceptTest : public EnrollTest {
 };
 
 TEST_F(AcceptTest, EveryReplyFormInstallsTheCertificateBoundToItsKey) {
-  enum Form { kP7RootFirst, kP7UserFirst, kP7Middle, kP7Pem, kBareDer, kBarePem, kCmsStream };
+  enum Form { kP7RootFirst, kP7UserFirst, kP7Middle, kP7Pem, kBareDer, kBarePem, kBareBer, kCmsStream };
   const struct {
     const char* what;
     Form form;
@@ -464,6 +464,7 @@ TEST_F(AcceptTest, EveryReplyFormInstallsTheCertificateBoundToItsKey) {
       {"crl2pkcs7 PEM armour", kP7Pem, true},
       {"bare certificate, Base64 of DER", kBareDer, false},
       {"bare certificate, PEM", kBarePem, false},
+      {"bare certificate, outer SEQUENCE of indefinite length", kBareBer, false},
       {"BER stream of cms -sign -stream", kCmsStream, true},
   };
   for (const auto& c : cases) {
@@ -482,6 +483,15 @@ TEST_F(AcceptTest, EveryReplyFormInstallsTheCertificateBoundToItsKey) {
       case kP7Middle: text = bundle({ca, user, root}); break;
       case kP7Pem: text = bundle({ca, user, root}, true); break;
       case kBareDer: text = Encode(der(user)); break;
+      case kBareBer: {
+        std::vector<uint8_t> bytes = der(user);
+        ASSERT_EQ(bytes[1], 0x82);  // 30 82 hh ll: two length octets
+        bytes.erase(bytes.begin() + 1, bytes.begin() + 4);
+        bytes.insert(bytes.begin() + 1, 0x80);
+        bytes.insert(bytes.end(), {0x00, 0x00});
+        text = Encode(bytes);
+        break;
+      }
       case kBarePem: {
         const std::vector<uint8_t> pem = ReadBytes(user);
         text.assign(pem.begin(), pem.end());
