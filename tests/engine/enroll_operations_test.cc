@@ -49,6 +49,49 @@ class RootAnswer final : public DialogHost {
   const DialogOutcome answer_;
 };
 
+// The real registry, except that writing one named value fails.
+class FailingRegistry final : public Registry {
+ public:
+  FailingRegistry(std::shared_ptr<Registry> real, std::string failingValue)
+      : real_(std::move(real)), failingValue_(std::move(failingValue)) {}
+  uint32_t createKey(RegRoot root, std::string_view path) override {
+    return real_->createKey(root, path);
+  }
+  uint32_t keyExists(RegRoot root, std::string_view path) override {
+    return real_->keyExists(root, path);
+  }
+  uint32_t queryValue(RegRoot root, std::string_view path, std::string_view name,
+                      RegValue* out) override {
+    return real_->queryValue(root, path, name, out);
+  }
+  uint32_t setValue(RegRoot root, std::string_view path, std::string_view name, uint32_t type,
+                    std::span<const uint8_t> data) override {
+    if (name == failingValue_) return reg::kErrRegistryIoFailed;
+    return real_->setValue(root, path, name, type, data);
+  }
+  uint32_t deleteValue(RegRoot root, std::string_view path, std::string_view name) override {
+    return real_->deleteValue(root, path, name);
+  }
+  uint32_t enumSubkey(RegRoot root, std::string_view path, uint32_t index,
+                      std::string* name) override {
+    return real_->enumSubkey(root, path, index, name);
+  }
+  uint32_t enumValue(RegRoot root, std::string_view path, uint32_t index, std::string* name,
+                     RegValue* value) override {
+    return real_->enumValue(root, path, index, name, value);
+  }
+  uint32_t deleteKey(RegRoot root, std::string_view path) override {
+    return real_->deleteKey(root, path);
+  }
+  uint32_t deleteTree(RegRoot root, std::string_view path) override {
+    return real_->deleteTree(root, path);
+  }
+
+ private:
+  const std::shared_ptr<Registry> real_;
+  const std::string failingValue_;
+};
+
 std::vector<uint8_t> Decode(const std::string& base64) {
   ByteBuffer out;
   EXPECT_TRUE(Base64Decode(base64.c_str(), out));
@@ -360,6 +403,23 @@ TEST_F(EnrollTest, WeakKeysAreRetriedTwentyTimesAndLeaveNothing) {
   }
 }
 
+TEST_F(EnrollTest, AFailedRecordWriteRemovesTheCallsKeysAndRecords) {
+  for (const char* value : {"ProviderName", "PublicKey", "CommonName"}) {
+    for (bool pair : {false, true}) {
+      fakes_.registry = std::make_shared<FailingRegistry>(registry_, value);
+      auto engine = makeEngine();
+      const int32_t code = pair ? engine->CreatePKCS10Pair(u"Grace", 1024, 1)
+                                : (engine->CreatePKCS10(u"Grace", 1024, 1), engine->GetErrorCode());
+      EXPECT_EQ(code, kPendingRecordFailure) << value;
+      EXPECT_EQ(engine->GetCapiErrorCode(), static_cast<int32_t>(reg::kErrRegistryIoFailed));
+      EXPECT_TRUE(engine->GetCsrForSign().empty());
+      EXPECT_TRUE(engine->GetCsrForEncrypt().empty());
+      EXPECT_EQ(containerCount(), 0) << value;
+      EXPECT_TRUE(records().empty()) << value;
+    }
+  }
+}
+
 TEST_F(EnrollTest, CountWeakKeys) {
   auto weakAlways = [](const CryptKey*, uint32_t*) { return true; };
   const struct {
@@ -623,6 +683,8 @@ TEST_F(AcceptTest, RepliesThatInstallNothing) {
       {"authorities only", bundle({root, ca}), rc::kKeyMissing},
       {"an unknown key", bundle({root, ca, CaFile("other.pem")}), rc::kCertNotFound},
       {"over 32 certificates", bundle(many), rc::kBadCertificate},
+      {"text over 2 MiB", std::string(size_t{3} << 20, 'A'), rc::kBadCertificate},
+      {"over 1 MiB decoded", std::string(size_t{3} << 19, 'A'), rc::kBadCertificate},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(engine->AcceptPKCS7(reply(c.text)), c.code) << c.what;
