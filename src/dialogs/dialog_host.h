@@ -42,6 +42,9 @@ enum class DialogId : int32_t {
   kExportPassword = 205,  // ExportMobileFromIE
   kExportPfx = 206,       // ExportPfxFromIE
   kMobilePfx = 207,       // ExportMobileFromPfx
+  // The trust question before a root certificate is added to "ROOT"; it has
+  // no resource of its own and only the scripted host answers it so far.
+  kRootConfirmation = -1,
 };
 
 // True for 202, 203, 206 and 207, the dialogs that hold a PFX file's

@@ -13,6 +13,8 @@
 #include "encoding/byte_order.h"
 #include "encoding/code_page.h"
 #include "encoding/hex.h"
+#include "dialogs/dialog_platform.h"
+#include "dialogs/scripted_dialog_host.h"
 #include "engine/fake_services.h"
 #include "enroll/pending_record.h"
 #include "host/registry.h"
@@ -91,6 +93,13 @@ class FailingRegistry final : public Registry {
   const std::shared_ptr<Registry> real_;
   const std::string failingValue_;
 };
+
+std::shared_ptr<DialogHost> Scripted(const char* script) {
+  auto host = std::make_shared<ScriptedDialogHost>(MakeLinuxDialogPlatform());
+  std::string error;
+  EXPECT_TRUE(host->enqueueScript(script, &error)) << error;
+  return host;
+}
 
 std::vector<uint8_t> Decode(const std::string& base64) {
   ByteBuffer out;
@@ -615,6 +624,9 @@ TEST_F(AcceptTest, RootsNeedTheUsersConsent) {
       {"no dialog possible", MakeNoDialogHost(), 0},
       {"user refuses", std::make_shared<RootAnswer>(DialogOutcome::kCancel), 0},
       {"user agrees", std::make_shared<RootAnswer>(DialogOutcome::kOk), 1},
+      {"script agrees", Scripted("dialog root\npress ok\n"), 1},
+      {"script refuses", Scripted("dialog root\npress cancel\n"), 0},
+      {"script shows another dialog", Scripted("dialog 201\npress ok\n"), 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
