@@ -59,6 +59,11 @@ QUORVANT_API BSTR QuorvantFilterStore(const OLECHAR* strStore, const OLECHAR* ce
  * it for a delete; "" is the key's default value. strType is REG_SZ (also
  * when null or empty), REG_EXPAND_SZ, REG_DWORD, REG_QWORD, REG_BINARY
  * (strData in hex) or REG_NONE. */
+/* The pending enrolment keys: each key whose record under
+ * HKCU\\Software\\MORL\\QuorvantATL has no certificate in MY yet. With
+ * purgeOlderThanDays 0 or more, those made that many days ago or earlier
+ * are deleted with their key container (-1: none). */
+QUORVANT_API BSTR QuorvantPendingKeys(int32_t purgeOlderThanDays);
 QUORVANT_API BSTR QuorvantRegQuery(const OLECHAR* strKey, const OLECHAR* strValueName);
 QUORVANT_API BSTR QuorvantRegAdd(const OLECHAR* strKey, const OLECHAR* strValueName,
                                  const OLECHAR* strType, const OLECHAR* strData);

@@ -156,6 +156,33 @@ step pfx info "$work/change.pfx" new-secret
 step pfx info "$work/change.pfx" 中文密碼測試
 "$q" store delete MY 1 >/dev/null
 "$q" store delete ROOT 1 >/dev/null
+echo; echo "== Enrolment: a key pair and its request, openssl as the authority, the reply installed"
+ca="$work/ca"
+mkdir -p "$ca"
+printf '\n$ quorvant enrol request 王小明 --bits 2048\n'
+"$q" enrol request "王小明" --bits 2048 | tee "$ca/request.out" | cut -c1-76
+head -1 "$ca/request.out" | base64 -d > "$ca/request.der"
+printf '\n$ openssl req -inform DER -in request.der -verify -noout -subject\n'
+openssl req -inform DER -in "$ca/request.der" -verify -noout -subject -nameopt utf8 2>&1
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$ca/root.key" -out "$ca/root.pem" -days 365 \
+  -subj "/C=TW/O=Demo Trust/CN=Demo Root CA" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -keyout "$ca/issuing.key" -out "$ca/issuing.csr" \
+  -subj "/C=TW/O=Demo Trust/CN=Demo Issuing CA" 2>/dev/null
+printf 'basicConstraints=critical,CA:true\nkeyUsage=critical,keyCertSign,cRLSign\n' > "$ca/ca.ext"
+printf 'keyUsage=critical,digitalSignature,nonRepudiation,keyEncipherment\n' > "$ca/user.ext"
+openssl x509 -req -in "$ca/issuing.csr" -CA "$ca/root.pem" -CAkey "$ca/root.key" -set_serial 2 \
+  -days 365 -extfile "$ca/ca.ext" -out "$ca/issuing.pem" 2>/dev/null
+openssl x509 -req -inform DER -in "$ca/request.der" -CA "$ca/issuing.pem" -CAkey "$ca/issuing.key" \
+  -set_serial 0x1001 -days 365 -extfile "$ca/user.ext" -out "$ca/user.pem" 2>/dev/null
+openssl crl2pkcs7 -nocrl -certfile "$ca/root.pem" -certfile "$ca/issuing.pem" \
+  -certfile "$ca/user.pem" -out "$ca/reply.p7b"
+echo "openssl issued the certificate: a root, an issuing CA and the user's, as PKCS #7 (crl2pkcs7)"
+step enrol pending
+# No dialog can be shown here, so the root is not added to ROOT unasked.
+QUORVANT_DIALOGS=none step enrol accept "$ca/reply.p7b"
+step store list MY
+step store list CA
+step enrol pending
 
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'

@@ -59,6 +59,14 @@ inline constexpr int32_t kBadCipherKeyLength = 9003;
 inline constexpr int32_t kEncryptFailed = 9004;
 inline constexpr int32_t kDecryptFailed = 9005;
 inline constexpr int32_t kNoDecryptCertificate = 9006;
+// Enrolment.
+inline constexpr int32_t kCspNameError = 5046;
+inline constexpr int32_t kCspNotSupported = 5047;
+inline constexpr int32_t kKeyMissing = 5060;
+inline constexpr int32_t kCspUnavailable = 5203;
+inline constexpr int32_t kCspAccessDenied = 5211;
+inline constexpr int32_t kBadKeyLength = 5301;
+inline constexpr int32_t kKeyGenerationFailed = 5302;
 
 }  // namespace quorvant::rc
 

@@ -44,6 +44,9 @@ enum class DialogId : int32_t {
   kExportPassword = 205,  // ExportMobileFromIE
   kExportPfx = 206,       // ExportPfxFromIE
   kMobilePfx = 207,       // ExportMobileFromPfx
+  // The trust question before a root certificate is added to "ROOT"; it has
+  // no resource of its own and only the scripted host answers it so far.
+  kRootConfirmation = -1,
 };
 
 // True for 202, 203, 206 and 207, the dialogs that hold a PFX file's
@@ -116,6 +119,16 @@ struct SignConfirmation {
   std::string notAfter;
 };
 
+// A certificate authority about to be added to the user's trusted roots
+// ("ROOT"), as the platform's own store asks before every such addition.
+struct RootAddition {
+  std::string subject;     // X.500 form
+  std::string serial;      // upper-case hex
+  std::string thumbprint;  // SHA-1, upper-case hex
+  std::string notBefore;   // "%04d/%02d/%02d", local time
+  std::string notAfter;
+};
+
 class DialogHost {
  public:
   virtual ~DialogHost() = default;
@@ -136,6 +149,9 @@ class DialogHost {
   virtual DialogOutcome askExportPassword(std::string* password);
   // 201. kOk is the user's confirmation; anything else is a refusal.
   virtual DialogOutcome confirmSigning(const SignConfirmation& details);
+  // The trust question before a root certificate is added. kOk is the
+  // user's yes; callers add nothing on any other answer.
+  virtual DialogOutcome confirmRootAddition(const RootAddition& root);
 };
 
 // The host for processes where no dialog can be shown.

@@ -338,6 +338,7 @@ ProtocolMessage EncodeRequest(const DialogRequest& request,
       b.addNumber("validate-name", request.openFile.validateName ? 1 : 0);
       break;
     case DialogId::kExportPassword:
+    case DialogId::kRootConfirmation:  // never sent to the helper
       break;
   }
   for (const ScriptAction& step : steps) {

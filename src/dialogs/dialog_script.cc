@@ -210,6 +210,8 @@ bool ParseDialogScript(std::string_view utf8, std::vector<ScriptedDialog>* out,
       ScriptedDialog dialog;
       if (tokens[1].text == "open-file" && !tokens[1].quoted) {
         dialog.id = DialogId::kOpenFile;
+      } else if (tokens[1].text == "root" && !tokens[1].quoted) {
+        dialog.id = DialogId::kRootConfirmation;
       } else {
         std::optional<int64_t> number = Number(tokens[1], 999);
         std::optional<DialogId> id =

@@ -15,7 +15,8 @@
 //   screenshot "/tmp/202.png"  # the window on top as PNG (GTK only)
 //   wait 200                   # milliseconds (GTK only)
 //
-// `dialog open-file` is HashFile's picker. A string is a word without blanks
+// `dialog open-file` is HashFile's picker; `dialog root` the trust question
+// before a root certificate is added (press ok or press cancel). A string is a word without blanks
 // or a double-quoted text with the escapes \" \\ \n \t.
 #ifndef QUORVANT_DIALOGS_DIALOG_SCRIPT_H_
 #define QUORVANT_DIALOGS_DIALOG_SCRIPT_H_

@@ -35,6 +35,9 @@ class ScriptPlayer {
       case DialogId::kSignConfirmation:
         sign_ = std::make_unique<SignConfirmationModel>(request.signing);
         break;
+      case DialogId::kRootConfirmation:  // a yes/no question, as 201 is
+        sign_ = std::make_unique<SignConfirmationModel>(SignConfirmation{});
+        break;
       case DialogId::kOpenFile:
         picker_ = std::make_unique<OpenFileModel>(request.openFile);
         break;
@@ -304,6 +307,12 @@ DialogResult ScriptedDialogHost::run(const DialogRequest& request) {
   }
   transcript_.push_back(TranscriptEntry{request.id, result.outcome, result.messages, result.notes});
   return result;
+}
+
+DialogOutcome ScriptedDialogHost::confirmRootAddition(const RootAddition&) {
+  DialogRequest request;
+  request.id = DialogId::kRootConfirmation;
+  return run(request).outcome;
 }
 
 }  // namespace quorvant

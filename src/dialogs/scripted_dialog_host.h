@@ -51,6 +51,7 @@ class ScriptedDialogHost final : public ModelDialogHost {
   std::vector<TranscriptEntry> transcript() const;
 
   DialogResult run(const DialogRequest& request) override;
+  DialogOutcome confirmRootAddition(const RootAddition& root) override;
 
  private:
   const std::shared_ptr<DialogPlatform> platform_;

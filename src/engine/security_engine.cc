@@ -12,7 +12,8 @@
 
 namespace quorvant {
 
-SecurityEngine::SecurityEngine(EngineServices servicesIn) : services(std::move(servicesIn)) {
+SecurityEngine::SecurityEngine(EngineServices servicesIn)
+    : services(std::move(servicesIn)), capi(services.enroll) {
   // Members are built empty in declaration order (capi first among the
   // objects); then the order the component has always kept: the OS version,
   // the home folder, no property store yet, the protected-mode probe.
@@ -107,11 +108,5 @@ Text SecurityEngine::GetExportedPfxFileName() const {
 }
 Text SecurityEngine::GetSignerPfxFilePath() const { return ToInterfaceText(signerCertFilePath); }
 Text SecurityEngine::GetSignerPfxFileName() const { return ToInterfaceText(signerCertFileName); }
-
-int32_t SecurityEngine::answerNotBuilt() {
-  clearCodes();
-  if (!refuseInProtectedMode()) errorCode = rc::kNotSupported;
-  return errorCode;
-}
 
 }  // namespace quorvant

@@ -22,6 +22,7 @@
 #include "encoding/byte_buffer.h"
 #include "enroll/capi_session.h"
 #include "base/outcome.h"
+#include "enroll/enroll_services.h"
 #include "host/services.h"
 
 namespace quorvant {
@@ -38,6 +39,9 @@ struct EngineServices {
   std::shared_ptr<DialogHost> dialogs;
   // The current user's certificate stores ("MY", "CA", "ROOT").
   std::shared_ptr<CertificateStores> stores;
+  // Enrolment: the provider enumeration, the key containers' database and
+  // the weak-key test; empty members mean the platform's own.
+  EnrollServices enroll;
 };
 
 // The production wiring: the Linux host services, the configured dialog
@@ -193,15 +197,13 @@ class SecurityEngine {
     capiErrorCode = 0;
   }
   bool refuseInProtectedMode();
-  // The single answer of every operation whose subsystem this build does not
-  // have yet: the codes are cleared, protected mode is honoured, and 5004
-  // ("not supported") is left.
-  int32_t answerNotBuilt();
   // The four registry operations share their argument rules.
   struct RegistryName;
   bool parseRegistryName(TextArg strName, RegistryName* out);
   Text readRegistryValue(int root, TextArg strName);
   cSharedMemory& ensurePropertyStore();
+  // Enrolment: the services the session borrows for one operation.
+  EnrollHost enrollHost() const;
 
   // --- Signer selection and signing (sign_operations.cc) ---
   struct SignerSearch;

@@ -15,15 +15,18 @@
 #include <iterator>
 #include <new>
 #include <optional>
+#include <set>
 
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
 #include "certs/certificate_info.h"
+#include "enroll/pending_record.h"
 #include "encoding/base64.h"
 #include "encoding/code_page.h"
 #include "engine/error_messages.h"
 #include "exports/automation_string.h"
 #include "exports/the_engine.h"
+#include "host/data_paths.h"
 #include "host/registry.h"
 #include "host/system_messages.h"
 #include "pfx/certificate_filter.h"
@@ -650,3 +653,87 @@ QUORVANT_API BSTR QuorvantRegDelete(const OLECHAR* strKey, const OLECHAR* strVal
 }
 
 }  // extern "C"
+
+// --- Pending enrolment keys ----------------------------------------------
+
+namespace quorvant {
+namespace {
+
+// A pending-key record's local "%4d/%02d/%02d %02d:%02d:%02d" as an instant.
+std::optional<int64_t> RecordInstant(const std::string& text) {
+  std::tm t{};
+  if (std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                  &t.tm_hour, &t.tm_min, &t.tm_sec) != 6) {
+    return std::nullopt;
+  }
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  t.tm_isdst = -1;
+  const std::time_t when = std::mktime(&t);
+  if (when == static_cast<std::time_t>(-1)) return std::nullopt;
+  return static_cast<int64_t>(when);
+}
+
+}  // namespace
+}  // namespace quorvant
+
+QUORVANT_API BSTR QuorvantPendingKeys(int32_t purgeOlderThanDays) {
+  return quorvant::ReportEntry([&] {
+    using namespace quorvant;
+    AdminResult r;
+    std::unique_ptr<Registry> registry =
+        OpenSqliteRegistry(DefaultRegistryPaths(ProcessEnvironment()));
+    if (!registry) return r.fail(rc::kAllocationFailed, 0, "the registry cannot be opened");
+    // The containers that already have their certificate in MY.
+    std::set<std::u16string> installed;
+    const auto stores = MakeDatabaseCertificateStores(PlatformDatabase::DefaultPath());
+    CertStore personal;
+    std::vector<CertContext> certificates;
+    if (const uint32_t error = stores->openSystemStore("MY", &personal)) {
+      return r.fail(rc::kPersonalStoreUnopenable, error, "MY cannot be opened");
+    }
+    if (const uint32_t error = personal.enumerate(&certificates)) {
+      return r.fail(rc::kPersonalStoreUnopenable, error, "MY cannot be read");
+    }
+    for (const CertContext& c : certificates) {
+      KeyProviderInfo info;
+      if (c.keyProviderInfo(&info) == 0) installed.insert(info.containerName);
+    }
+    std::vector<std::string> names;
+    for (uint32_t index = 0;; ++index) {
+      std::string name;
+      if (registry->enumSubkey(RegRoot::kCurrentUser, kRecordPath, index, &name) != 0) break;
+      names.push_back(std::move(name));
+    }
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    size_t pending = 0;
+    size_t purged = 0;
+    for (const std::string& name : names) {
+      if (installed.count(WideFromUtf8(name)) != 0) continue;
+      const std::optional<PendingKeyRecord> record = ReadPendingRecord(*registry, kRecordPath, name);
+      const std::string when = record ? record->dateTime : std::string("?");
+      const std::string cn = record ? Utf8FromWide(ToInterfaceText(record->commonName)) : "?";
+      ++pending;
+      r.line("%s  %s  key spec %u  CN=%s", name.c_str(), when.c_str(), record ? record->keySpec : 0,
+             cn.c_str());
+      if (purgeOlderThanDays < 0 || !record) continue;
+      const std::optional<int64_t> made = RecordInstant(record->dateTime);
+      if (!made || now - *made < int64_t{purgeOlderThanDays} * 86400) continue;
+      std::unique_ptr<ProviderContext> none;
+      (void)ProviderContext::AcquireUtf8(name, record->providerName, record->providerType,
+                                         kCryptDeletekeyset, &none);
+      if (const uint32_t error = registry->deleteTree(RegRoot::kCurrentUser,
+                                                      std::string(kRecordPath) + "\\" + name)) {
+        return r.fail(rc::kAccessDenied, error, "the record of " + name + " cannot be removed");
+      }
+      r.line("    purged");
+      ++purged;
+    }
+    if (purgeOlderThanDays >= 0) {
+      r.line("%zu pending key%s, %zu purged", pending, pending == 1 ? "" : "s", purged);
+    } else {
+      r.line("%zu pending key%s", pending, pending == 1 ? "" : "s");
+    }
+    return r;
+  });
+}

@@ -187,15 +187,6 @@ TEST(SecurityEngineTest, StoredStringGettersAreEmptyAndLeaveTheCodes) {
   }
 }
 
-TEST(SecurityEngineTest, OperationsNotInThisBuildAnswer5004) {
-  FakeServices fakes;
-  auto engine = fakes.makeEngine();
-  EXPECT_EQ(engine->CertDecryptPkcs7(u"abc", 0), u"");
-  EXPECT_EQ(engine->GetErrorCode(), 5004);
-  EXPECT_EQ(engine->GetErrorMsg(), u"不支援的功能(5004)");
-  EXPECT_EQ(engine->AcceptPKCS7(u"abc"), 5004);
-}
-
 struct HomeCase {
   const char* name;
   uint32_t major;

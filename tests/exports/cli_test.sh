@@ -128,6 +128,13 @@ openssl x509 -in "$sg/c.pem" -pubkey -noout >"$sg/pub.pem"
 expect "sign with a scripted PFX dialog" $'subject: CN=CLI Signer\nresult: 0 成功(0)' 0 -- sh -c "grep -v '^signer\\|^pfx\\|^[A-Za-z0-9+/=]*$' \"$sg/out\""
 expect "that signature verifies" "Verified OK" 0 -- openssl dgst -sha1 -verify "$sg/pub.pem" -signature "$sg/sig" "$sg/content"
 rm -rf "$sg"
+# Enrolment's gates and the reply reader through `enrol`.
+expect "enrol key size" $'\nresult: 5301 金鑰長度錯誤(5301)' 1 -- "$q" enrol request Alice --bits 3072
+enrol=$(mktemp -d)
+printf -- '-----BEGIN PKCS7-----\nMIIB\n' > "$enrol/unclosed.p7b"
+expect "enrol accept unclosed armour" $'5008\nresult: 5008 Base64 編碼錯誤(5008)' 1 -- "$q" enrol accept "$enrol/unclosed.p7b"
+rm -rf "$enrol"
+expect "enrol usage" "usage: quorvant enrol request CN [--bits N] [--flags N] [--pair]" 0 -- sh -c "\"$q\" enrol 2>&1 | head -n 1"
 
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)

@@ -621,6 +621,8 @@ void ShowDialogWindow(DialogWindow* w) {
     case DialogId::kOpenFile:
       BuildOpenFile(w);
       break;
+    case DialogId::kRootConfirmation:  // the protocol refuses it
+      break;
   }
   gtk_widget_show_all(w->window);
   // The first edit the user can type into, else OK (201's default button).

@@ -76,23 +76,7 @@ std::optional<std::string> RecipientText(const std::string& path) {
   std::optional<std::string> contents = ReadAll(path);
   if (!contents || contents->empty()) return std::nullopt;
   if (contents->starts_with("-----") || (*contents)[0] == 'M') return contents;
-  // The tool holds none of the component's code, so DER is turned into the
-  // Base64 text the component reads here (RFC 4648, padded, one line).
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  const auto* in = reinterpret_cast<const unsigned char*>(contents->data());
-  const size_t n = contents->size();
-  std::string text;
-  text.reserve((n + 2) / 3 * 4);
-  for (size_t i = 0; i < n; i += 3) {
-    const uint32_t v = (uint32_t{in[i]} << 16) | (i + 1 < n ? uint32_t{in[i + 1]} << 8 : 0) |
-                       (i + 2 < n ? uint32_t{in[i + 2]} : 0);
-    text += kDigits[(v >> 18) & 63];
-    text += kDigits[(v >> 12) & 63];
-    text += i + 1 < n ? kDigits[(v >> 6) & 63] : '=';
-    text += i + 2 < n ? kDigits[v & 63] : '=';
-  }
-  return text;
+  return Base64Text(*contents);
 }
 
 int Finish(const std::string& result, const CryptArguments& parsed) {

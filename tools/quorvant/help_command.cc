@@ -97,6 +97,13 @@ constexpr CommandHelp kCommands[] = {
      "quorvant sign [--pkcs7] [--flags N] [--filter F] [selection options] TEXT|-\n"
      "  Selects a signer (or takes over a published one) and signs TEXT (- reads\n"
      "  standard input) with SignPkcs1, or SignPkcs7 with --pkcs7.\n"},
+    {"enrol",
+     "quorvant enrol request CN [--bits N] [--flags N] [--pair]\n"
+     "  CreatePKCS10 (or CreatePKCS10Pair): a new key pair and its request in Base64.\n"
+     "quorvant enrol accept FILE\n"
+     "  AcceptPKCS7 of a CA's reply (PKCS #7 or a certificate; DER, BER, PEM, Base64).\n"
+     "quorvant enrol pending [--purge-older-than DAYS]\n"
+     "  Keys whose certificate has not come yet; purge deletes old ones.\n"},
     {"help", "quorvant help [COMMAND]\n  This help, or one command's.\n"},
 };
 
@@ -128,6 +135,7 @@ void PrintUsage(std::FILE* out) {
       "  regsvr [-u] [--machine] [LIB]  register the automation control\n"
       "  select [FILTER] ...            SelectSignerEx2: choose the signer\n"
       "  sign [--pkcs7] [--flags N] TEXT  SignPkcs1 or SignPkcs7\n"
+      "  enrol request|accept|pending ...  enrolment: PKCS #10 out, the CA's reply in\n"
       "  help [COMMAND]                  a command's options and flag bits\n"
       "Every command that reaches the component ends with its result line,\n"
       "`result: CODE MESSAGE`; the exit status is 0 for code 0, 1 for another\n"

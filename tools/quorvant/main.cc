@@ -19,6 +19,7 @@
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
 //   quorvant help [COMMAND]       every command, or one with its options
+//   quorvant enrol request|accept|pending ...  enrolment (enrol_command.h)
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,7 @@
 
 #include "QuorvantATL.h"
 #include "QuorvantAdmin.h"
+#include "enrol_command.h"
 #include "export_calls.h"
 #include "help_command.h"
 #include "regsvr_command.h"
@@ -150,5 +152,6 @@ int main(int argc, char** argv) {
   if (command == "regsvr") return RegsvrCommand(args);
   if (command == "select") return SelectCommand(args);
   if (command == "sign") return SignCommand(args);
+  if (command == "enrol") return EnrolCommand(args);
   return Usage();
 }

@@ -102,4 +102,22 @@ int PrintReport(BSTR report, const char* failurePrefix) {
   return PrintOutcome();
 }
 
+std::string Base64Text(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  std::string text;
+  text.reserve((n + 2) / 3 * 4);
+  for (size_t i = 0; i < n; i += 3) {
+    const uint32_t v = (uint32_t{in[i]} << 16) | (i + 1 < n ? uint32_t{in[i + 1]} << 8 : 0) |
+                       (i + 2 < n ? uint32_t{in[i + 2]} : 0);
+    text += kDigits[(v >> 18) & 63];
+    text += kDigits[(v >> 12) & 63];
+    text += i + 1 < n ? kDigits[(v >> 6) & 63] : '=';
+    text += i + 2 < n ? kDigits[v & 63] : '=';
+  }
+  return text;
+}
+
 }  // namespace quorvant::cli

@@ -16,6 +16,9 @@ std::u16string Utf16FromUtf8(std::string_view text);
 
 // The string result as UTF-8, released.
 std::string TakeText(BSTR text);
+// Bytes as one line of padded Base64 (RFC 4648), the form the component
+// takes binary arguments in: the tool holds none of the component's code.
+std::string Base64Text(std::string_view bytes);
 
 // "result: CODE MESSAGE" from GetErrorCode and GetErrorMsg, and the system
 // error behind it when there is one. The exit status: 0 only for code 0.
