@@ -38,6 +38,16 @@ inline constexpr int32_t kPfxFileUnreadable = 5401;
 inline constexpr int32_t kFileNotFound = 5902;
 inline constexpr int32_t kPathNotFound = 5903;
 inline constexpr int32_t kAccessDenied = 5906;
+// Refusals of the browser bridge: what a web page asked for and was not given.
+inline constexpr int32_t kBridgeSiteNotApproved = 5801;
+inline constexpr int32_t kBridgeSiteBlocked = 5802;
+inline constexpr int32_t kBridgeNoDialog = 5803;
+inline constexpr int32_t kBridgeSigningNotConfirmed = 5804;
+inline constexpr int32_t kBridgeKeyExportRefused = 5805;
+inline constexpr int32_t kBridgeRegistryConfined = 5806;
+inline constexpr int32_t kBridgeNotConfirmed = 5807;
+inline constexpr int32_t kBridgeSystemInfoRefused = 5808;
+inline constexpr int32_t kBridgeForeignCaller = 5809;
 
 }  // namespace quorvant::rc
 

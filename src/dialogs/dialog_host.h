@@ -112,6 +112,9 @@ struct SignConfirmation {
   std::string commonName;
   std::string notBefore;  // "%04d%02d%02d%02d%02d%02d", local time
   std::string notAfter;
+  // The web site that asked for the signature ("https://bank.example"), shown
+  // beside the text; empty when a program on this machine asked.
+  std::u16string origin;
 };
 
 class DialogHost {
@@ -134,6 +137,11 @@ class DialogHost {
   virtual DialogOutcome askExportPassword(std::string* password);
   // 201. kOk is the user's confirmation; anything else is a refusal.
   virtual DialogOutcome confirmSigning(const SignConfirmation& details);
+  // A question on behalf of a web site (may it use the component, may it
+  // delete a certificate ...), shown as 201 with the question in place of the
+  // signed text and the site beside it. kOk is the user's yes.
+  virtual DialogOutcome confirmSiteRequest(const std::u16string& origin,
+                                           const std::u16string& question);
 };
 
 // The host for processes where no dialog can be shown.

@@ -42,6 +42,10 @@ DialogOutcome DialogHost::confirmSigning(const SignConfirmation&) {
   return DialogOutcome::kCannotCreate;
 }
 
+DialogOutcome DialogHost::confirmSiteRequest(const std::u16string&, const std::u16string&) {
+  return DialogOutcome::kCannotCreate;
+}
+
 namespace {
 
 // Every dialog answers "cannot be created": the base class's answers.
