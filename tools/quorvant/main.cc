@@ -14,6 +14,7 @@
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
 //   quorvant store list|add|delete ...   the certificate stores (store_command.h)
 //   quorvant cert FILE            the fields of a certificate
+//   quorvant bridge install       the browsers' native messaging host (bridge_command.h)
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include "engine/error_messages.h"
 #include "export_calls.h"
 #include "pfx_command.h"
+#include "bridge_command.h"
 #include "reg_command.h"
 #include "store_command.h"
 
@@ -62,7 +64,8 @@ int Usage() {
                "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
                "       quorvant reg query|add|delete KEY [options]\n"
                "       quorvant store list|add|delete ...\n"
-               "       quorvant cert FILE\n");
+               "       quorvant cert FILE\n"
+               "       quorvant bridge install [--user|--system] [--dir DIR]\n");
   return kExitUsage;
 }
 
@@ -167,6 +170,7 @@ int main(int argc, char** argv) {
   if (command == "hash") return HashText(args);
   if (command == "hash-file") return HashFileCommand(args);
   if (command == "reg") return RegCommand(args);
+  if (command == "bridge") return BridgeCommand(args);
   if (command == "pfx") return PfxCommand(args);
   if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);
