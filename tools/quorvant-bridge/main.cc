@@ -75,10 +75,6 @@ int main(int argc, char** argv) {
       case FrameStatus::kReadError:
         return 1;
     }
-    std::string reply = session.handle(frame);
-    if (reply.size() > kMaxOutgoingFrame) {
-      reply = ProtocolError(session.lastId(), "the reply is larger than the browser accepts (1 MiB)");
-    }
-    if (!WriteFrame(out, reply)) return 0;
+    if (!WriteFrame(out, session.handle(frame))) return 0;
   }
 }

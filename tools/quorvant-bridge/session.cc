@@ -4,6 +4,7 @@
 
 #include "base/result_codes.h"
 #include "engine/error_messages.h"
+#include "framing.h"
 #include "utf.h"
 
 namespace quorvant::bridge {
@@ -240,6 +241,14 @@ std::string Session::connect(const std::string& origin) {
 }
 
 std::string Session::handle(std::string_view frame) {
+  std::string reply = handleMessage(frame);
+  if (reply.size() > kMaxOutgoingFrame) {
+    reply = ProtocolError(lastId_, "the reply is larger than the browser accepts (1 MiB)");
+  }
+  return reply;
+}
+
+std::string Session::handleMessage(std::string_view frame) {
   ParseOutcome parsed = ParseMessage(frame);
   lastId_ = parsed.id;
   if (!parsed.message) return ProtocolError(parsed.id, parsed.error);

@@ -38,13 +38,15 @@ std::string ProtocolError(std::optional<int64_t> id, const std::string& error);
 class Session {
  public:
   explicit Session(Component& component) : component_(component) {}
-  // One message in, its reply out (one JSON object, UTF-8).
+  // One message in, its reply out (one JSON object, UTF-8, never longer
+  // than the browser accepts: a longer reply is answered with an error).
   std::string handle(std::string_view frame);
   bool approved() const { return approved_; }
   // The id of the last request handled, when it could be read.
   std::optional<int64_t> lastId() const { return lastId_; }
 
  private:
+  std::string handleMessage(std::string_view frame);
   std::string connect(const std::string& origin);
   std::string refuse(int64_t id, int32_t code);
 
