@@ -113,8 +113,9 @@ struct SignConfirmation {
   std::string notBefore;  // "%04d%02d%02d%02d%02d%02d", local time
   std::string notAfter;
   // The web site that asked for the signature ("https://bank.example"), shown
-  // beside the text; empty when a program on this machine asked.
-  std::u16string origin;
+  // beside the text; empty when a program on this machine asked. (Its
+  // initializer keeps brace-initialisation of the five fields above valid.)
+  std::u16string origin = {};
 };
 
 class DialogHost {

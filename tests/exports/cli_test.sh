@@ -83,7 +83,7 @@ rm -rf "$pfx"
 
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
-if [ "$lines" == 139 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
+if [ "$lines" == 148 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
    printf '%s\n' "$errors" | tail -n 1 | grep -qx $'default\t錯誤碼未定義(%d) '; then
   pass=$((pass + 1))
 else
