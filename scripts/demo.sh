@@ -98,6 +98,9 @@ while out:
 PY
 echo "dialogs the user saw:"; cat "$work/bridge-dialogs.log"
 step reg query 'HKCU\Software\MORL\QuorvantATL\Bridge\Origins'
+echo; echo "== The automation control, registered for this user"
+step regsvr
+step reg query 'HKCR\CLSID\{6E1C2A90-3D47-4B8E-9F15-7A2C51E08D34}' /s
 
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'

@@ -176,6 +176,13 @@ class SecurityEngine {
   // result code with this (memory exhaustion gives 5002, anything else 5001).
   void noteEscapedFailure(bool outOfMemory);
 
+  // --- Automation control ---
+  // The control refuses a string argument it cannot hand over whole (one
+  // holding a zero character before its end, which the flat interface could
+  // not carry either): the codes are cleared and 5005 is left, as for a
+  // missing argument. Returns the code.
+  int32_t refuseArgument();
+
  private:
   // Steps 1 and 3 of the result-code protocol.
   void clearCodes() {

@@ -9,6 +9,7 @@
 //   quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT
 //   quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE
 //   quorvant reg query|add|delete KEY [options]   the registry store
+//   quorvant regsvr [-u] [--machine] [LIBRARY]    register the automation control
 //   quorvant store ..., quorvant cert FILE        the certificate stores
 //   quorvant pfx info FILE [PASSWORD]             a PKCS #12 file's certificates
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
@@ -28,6 +29,7 @@
 #include "pfx_command.h"
 #include "bridge_command.h"
 #include "reg_command.h"
+#include "regsvr_command.h"
 #include "store_command.h"
 
 namespace quorvant::cli {
@@ -63,6 +65,7 @@ int Usage() {
                "       quorvant hash [--md5|--sha1|--sha256|--sha512] [--ansi] TEXT\n"
                "       quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE\n"
                "       quorvant reg query|add|delete KEY [options]\n"
+               "       quorvant regsvr [-u] [--machine] [LIBRARY]\n"
                "       quorvant store list|add|delete ...\n"
                "       quorvant cert FILE\n"
                "       quorvant bridge install [--user|--system] [--dir DIR]\n");
@@ -171,6 +174,7 @@ int main(int argc, char** argv) {
   if (command == "hash-file") return HashFileCommand(args);
   if (command == "reg") return RegCommand(args);
   if (command == "bridge") return BridgeCommand(args);
+  if (command == "regsvr") return RegsvrCommand(args);
   if (command == "pfx") return PfxCommand(args);
   if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);

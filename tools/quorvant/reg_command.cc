@@ -171,7 +171,7 @@ int Fail(uint32_t error) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: quorvant reg query  KEY [/v NAME | /ve]\n"
+               "usage: quorvant reg query  KEY [/v NAME | /ve | /s]\n"
                "       quorvant reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
                "       quorvant reg delete KEY [/v NAME | /ve | /va] [/f]\n"
                "KEY: HKCU\\path, HKLM\\path or HKCR\\path; TYPE: REG_SZ (default),\n"
@@ -182,6 +182,7 @@ int Usage() {
 struct Options {
   std::optional<std::string> valueName;  // /v NAME, or "" for /ve
   bool allValues = false;                // /va
+  bool recursive = false;                // /s: every key below, with its values
   std::string type = "REG_SZ";
   std::optional<std::string> data;
 };
@@ -201,6 +202,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, size_t
       o.valueName = "";
     } else if (EqualsIgnoreCase(a, "/va")) {
       o.allValues = true;
+    } else if (EqualsIgnoreCase(a, "/s")) {
+      o.recursive = true;
     } else if (EqualsIgnoreCase(a, "/t")) {
       auto t = next();
       if (!t) return std::nullopt;
@@ -220,6 +223,20 @@ void PrintValue(const std::string& name, const RegValue& value) {
               TypeName(value.type), DataText(value).c_str());
 }
 
+// The key's values, then each key below it with its values, depth first.
+void QueryTree(Registry& registry, RegRoot root, const std::string& path,
+               const std::string& full) {
+  std::printf("\n%s\n", full.c_str());
+  std::string name;
+  RegValue value;
+  for (uint32_t i = 0; registry.enumValue(root, path, i, &name, &value) == 0; ++i) {
+    PrintValue(name, value);
+  }
+  for (uint32_t i = 0; registry.enumSubkey(root, path, i, &name) == 0; ++i) {
+    QueryTree(registry, root, path.empty() ? name : path + "\\" + name, full + "\\" + name);
+  }
+}
+
 int Query(Registry& registry, const KeyName& key, const Options& o) {
   const std::string full = key.rootName + (key.path.empty() ? "" : "\\" + key.path);
   if (uint32_t e = registry.keyExists(key.root, key.path)) return Fail(e);
@@ -230,6 +247,10 @@ int Query(Registry& registry, const KeyName& key, const Options& o) {
     }
     std::printf("\n%s\n", full.c_str());
     PrintValue(*o.valueName, value);
+    return 0;
+  }
+  if (o.recursive) {
+    QueryTree(registry, key.root, key.path, full);
     return 0;
   }
   std::printf("\n%s\n", full.c_str());
