@@ -1,16 +1,21 @@
-// The component as the library's exports offer it. The host process serves
-// one page, so the library's process-wide engine is that page's control: its
-// state and codes are the page's own, and nothing of another page's. When the
-// automation control's class factory answers, a connection's control can be
-// made through DllGetClassObject instead, behind this same interface.
+// The component as the installed library offers it. A connection's control
+// is made through the library's DllGetClassObject and called through
+// IDispatch (GetIDsOfNames, then Invoke), so a page sees the control's
+// methods and DISPIDs and nothing else. The host's own questions and policy
+// reads go through the flat exports, on the library's process-wide engine,
+// which the page never reaches. A library without the control's class (an
+// older build) is called through its flat exports instead: the host process
+// serves one page, so that engine is then the page's alone.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <type_traits>
 #include <utility>
 
 #include "QuorvantATL.h"
+#include "QuorvantControl.h"
 #include "component.h"
 #include "exports/operation_table.h"
 
@@ -31,6 +36,10 @@ using ConfirmSigningFn = int32_t (*)(const OLECHAR*, const OLECHAR*, const OLECH
                                      const OLECHAR*, const OLECHAR*, const OLECHAR*);
 using ReadFn = BSTR (*)(const OLECHAR*);
 using WriteIntFn = int32_t (*)(const OLECHAR*, int32_t);
+using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+using SysAllocStringLenFn = BSTR (*)(const OLECHAR*, uint32_t);
+
+constexpr LCID kEnglishUs = 0x409;
 
 // An argument as the export's parameter of that type wants it.
 template <class P>
@@ -68,7 +77,56 @@ class LibraryComponent final : public Component {
     return true;
   }
 
+  ~LibraryComponent() override {
+    // Released before the library is unloaded with library_.
+    if (control_ != nullptr) control_->Release();
+  }
+
+  // The connection's own control; false when the library has no control
+  // class to hand out (the exports are used then).
+  bool createControl(std::string* error) {
+    auto getClassObject = reinterpret_cast<GetClassObjectFn>(::dlsym(library_.get(), "DllGetClassObject"));
+    sysAllocStringLen_ = reinterpret_cast<SysAllocStringLenFn>(::dlsym(library_.get(), "SysAllocStringLen"));
+    if (getClassObject == nullptr || sysAllocStringLen_ == nullptr) return false;
+    void* object = nullptr;
+    HRESULT hr = getClassObject(&CLSID_ZEBCapi, &IID_IClassFactory, &object);
+    if (hr == CLASS_E_CLASSNOTAVAILABLE) return false;
+    if (hr != S_OK || object == nullptr) {
+      *error = "the control's class factory failed: " + Hex(hr);
+      return false;
+    }
+    auto* factory = static_cast<IClassFactory*>(object);
+    object = nullptr;
+    hr = factory->CreateInstance(nullptr, &IID_IDispatch, &object);
+    factory->Release();
+    if (hr != S_OK || object == nullptr) {
+      *error = "the control cannot be created: " + Hex(hr);
+      return false;
+    }
+    control_ = static_cast<IDispatch*>(object);
+    // Every name resolved once, up front: a method the control does not
+    // know is never offered to the page.
+    for (const MethodInfo& m : MethodTable()) {
+      std::u16string name(m.name.begin(), m.name.end());
+      OLECHAR* names[] = {name.data()};
+      DISPID id = DISPID_UNKNOWN;
+      if (control_->GetIDsOfNames(&IID_NULL, names, 1, kEnglishUs, &id) != S_OK ||
+          id != m.dispId) {
+        *error = "the control does not answer " + std::string(m.name) + " as DISPID " +
+                 std::to_string(m.dispId);
+        control_->Release();
+        control_ = nullptr;
+        return false;
+      }
+      dispIds_.push_back(id);
+    }
+    return true;
+  }
+
+  bool hasControl() const { return control_ != nullptr; }
+
   CallResult call(const MethodInfo& method, const std::vector<Argument>& args) override {
+    if (control_ != nullptr) return invoke(method, args);
     const size_t index = static_cast<size_t>(&method - MethodTable().data());
     void* fn = index < exports_.size() ? exports_[index] : nullptr;
     CallResult result;
@@ -110,6 +168,48 @@ class LibraryComponent final : public Component {
   }
 
  private:
+  static std::string Hex(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(hr));
+    return text;
+  }
+
+  // Automation passes the arguments last first.
+  CallResult invoke(const MethodInfo& method, const std::vector<Argument>& args) {
+    CallResult result;
+    result.text = method.textResult;
+    const size_t index = static_cast<size_t>(&method - MethodTable().data());
+    if (index >= dispIds_.size() || args.size() != method.paramCount) return result;
+    std::vector<VARIANT> variants(args.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+      VARIANT& v = variants[args.size() - 1 - i];
+      v = VARIANT{};
+      if (args[i].kind == ParamKind::kText) {
+        v.vt = VT_BSTR;
+        v.bstrVal = sysAllocStringLen_(args[i].text.data(),
+                                       static_cast<uint32_t>(args[i].text.size()));
+      } else {
+        v.vt = VT_I4;
+        v.lVal = args[i].value;
+      }
+    }
+    DISPPARAMS params{variants.data(), nullptr, static_cast<uint32_t>(variants.size()), 0};
+    VARIANT out{};
+    uint32_t argError = 0;
+    const HRESULT hr = control_->Invoke(dispIds_[index], &IID_NULL, kEnglishUs, DISPATCH_METHOD,
+                                        &params, &out, nullptr, &argError);
+    for (VARIANT& v : variants) {
+      if (v.vt == VT_BSTR) sysFreeString_(v.bstrVal);
+    }
+    if (hr != S_OK) return result;
+    if (out.vt == VT_BSTR) {
+      result.textValue = take(out.bstrVal);
+    } else if (out.vt == VT_I4) {
+      result.intValue = out.lVal;
+    }
+    return result;
+  }
+
   static constexpr bool kText = true;
   static constexpr bool kInt = false;
 
@@ -141,6 +241,9 @@ class LibraryComponent final : public Component {
   }
 
   LibraryHandle library_;
+  IDispatch* control_ = nullptr;
+  std::vector<DISPID> dispIds_;
+  SysAllocStringLenFn sysAllocStringLen_ = nullptr;
   std::vector<void*> exports_;
   std::string missing_;
   SysStringLenFn sysStringLen_ = nullptr;
@@ -178,6 +281,7 @@ std::unique_ptr<Component> LoadComponent(const std::string& path, std::string* e
   }
   auto component = std::make_unique<LibraryComponent>(std::move(library));
   if (!component->bind(error)) return nullptr;
+  if (!component->createControl(error) && !error->empty()) return nullptr;
   return component;
 }
 
