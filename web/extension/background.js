@@ -7,12 +7,14 @@ const HOST = 'com.quorvant.bridge';
 
 chrome.runtime.onConnect.addListener((port) => {
   const sender = port.sender;
-  if (port.name !== 'quorvant' || !sender || !sender.tab || sender.frameId !== 0 ||
-      typeof sender.origin !== 'string') {
+  // Browsers without sender.origin give the frame's URL, also their own word.
+  const origin = !sender ? null
+      : typeof sender.origin === 'string' ? sender.origin
+      : typeof sender.url === 'string' ? new URL(sender.url).origin : null;
+  if (port.name !== 'quorvant' || !sender || !sender.tab || sender.frameId !== 0 || !origin) {
     port.disconnect();
     return;
   }
-  const origin = sender.origin;
   let native = null;
 
   port.onMessage.addListener((m) => {
