@@ -175,6 +175,18 @@ QUORVANT_API BSTR GetIECertNotAfter(int32_t dwIndex);
 QUORVANT_API BSTR GetIECertFinger(int32_t dwIndex);
 QUORVANT_API int32_t DeleteIECert(int32_t dwIndex);
 
+/* For the browser bridge (quorvant-bridge) only: ask the user, through the
+ * component's dialogs, on behalf of the web site `origin`. Both return 0 when
+ * the user agreed, 5803 when no dialog can be shown, 5807 (a question) or 5804
+ * (a signature) when the user declined; the code is also left for
+ * GetErrorCode. */
+QUORVANT_API int32_t QuorvantBridgeConfirmSite(const OLECHAR* origin, const OLECHAR* question);
+QUORVANT_API int32_t QuorvantBridgeConfirmSigning(const OLECHAR* origin, const OLECHAR* content,
+                                                  const OLECHAR* serial,
+                                                  const OLECHAR* commonName,
+                                                  const OLECHAR* notBefore,
+                                                  const OLECHAR* notAfter);
+
 #ifdef __cplusplus
 }  /* extern "C" */
 #endif

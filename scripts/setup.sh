@@ -11,6 +11,7 @@ packages=(
   clang lld libclang-rt-14-dev
   libgtk-3-dev xvfb fonts-wqy-zenhei librsvg2-common
   python3 python3-cryptography openjdk-17-jdk-headless libnss3-tools
+  nlohmann-json3-dev chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -67,6 +67,16 @@ inline constexpr int32_t kCspUnavailable = 5203;
 inline constexpr int32_t kCspAccessDenied = 5211;
 inline constexpr int32_t kBadKeyLength = 5301;
 inline constexpr int32_t kKeyGenerationFailed = 5302;
+// Refusals of the browser bridge: what a web page asked for and was not given.
+inline constexpr int32_t kBridgeSiteNotApproved = 5801;
+inline constexpr int32_t kBridgeSiteBlocked = 5802;
+inline constexpr int32_t kBridgeNoDialog = 5803;
+inline constexpr int32_t kBridgeSigningNotConfirmed = 5804;
+inline constexpr int32_t kBridgeKeyExportRefused = 5805;
+inline constexpr int32_t kBridgeRegistryConfined = 5806;
+inline constexpr int32_t kBridgeNotConfirmed = 5807;
+inline constexpr int32_t kBridgeSystemInfoRefused = 5808;
+inline constexpr int32_t kBridgeForeignCaller = 5809;
 
 }  // namespace quorvant::rc
 

@@ -19,7 +19,8 @@ bool HasDisplay(const DialogEnvLookup& env) {
 
 // One scripted host per script file and process: the engines of a process
 // (theEngine, each control instance) share one user and one script.
-std::shared_ptr<DialogHost> SharedScriptedHost(const std::string& scriptPath) {
+std::shared_ptr<DialogHost> SharedScriptedHost(const std::string& scriptPath,
+                                               const std::string& logPath) {
   static std::mutex mutex;
   static std::string cachedPath;
   static std::shared_ptr<ScriptedDialogHost> cached;
@@ -31,6 +32,7 @@ std::shared_ptr<DialogHost> SharedScriptedHost(const std::string& scriptPath) {
   // A script that cannot be read or parsed plays no dialog at all: every
   // dialog then cannot be created, which the operations report.
   if (!scriptPath.empty()) host->enqueueScriptFile(scriptPath, nullptr);
+  if (!logPath.empty()) host->setLogFile(logPath);
   cached = host;
   cachedPath = scriptPath;
   return host;
@@ -40,7 +42,10 @@ std::shared_ptr<DialogHost> SharedScriptedHost(const std::string& scriptPath) {
 
 std::shared_ptr<DialogHost> MakeConfiguredDialogHost(const DialogEnvLookup& env) {
   const std::string kind = env("QUORVANT_DIALOGS").value_or("");
-  if (kind == "scripted") return SharedScriptedHost(env("QUORVANT_DIALOG_SCRIPT").value_or(""));
+  if (kind == "scripted") {
+    return SharedScriptedHost(env("QUORVANT_DIALOG_SCRIPT").value_or(""),
+                              env("QUORVANT_DIALOG_LOG").value_or(""));
+  }
   if (kind == "gtk" || kind == "auto" || kind.empty()) {
     HelperDialogOptions options;
     options.helperPath = FindDialogHelper(env);

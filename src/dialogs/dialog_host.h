@@ -117,6 +117,10 @@ struct SignConfirmation {
   std::string commonName;
   std::string notBefore;  // "%04d%02d%02d%02d%02d%02d", local time
   std::string notAfter;
+  // The web site that asked for the signature ("https://bank.example"), shown
+  // beside the text; empty when a program on this machine asked. (Its
+  // initializer keeps brace-initialisation of the five fields above valid.)
+  std::u16string origin = {};
 };
 
 // A certificate authority about to be added to the user's trusted roots
@@ -152,6 +156,11 @@ class DialogHost {
   // The trust question before a root certificate is added. kOk is the
   // user's yes; callers add nothing on any other answer.
   virtual DialogOutcome confirmRootAddition(const RootAddition& root);
+  // A question on behalf of a web site (may it use the component, may it
+  // delete a certificate ...), shown as 201 with the question in place of the
+  // signed text and the site beside it. kOk is the user's yes.
+  virtual DialogOutcome confirmSiteRequest(const std::u16string& origin,
+                                           const std::u16string& question);
 };
 
 // The host for processes where no dialog can be shown.

@@ -325,6 +325,7 @@ ProtocolMessage EncodeRequest(const DialogRequest& request,
       break;
     case DialogId::kSignConfirmation:
       b.addIfSet("content", Utf8FromWide(request.signing.content));
+      b.addIfSet("origin", Utf8FromWide(request.signing.origin));
       b.addIfSet("serial", request.signing.serial);
       b.addIfSet("common-name", request.signing.commonName);
       b.addIfSet("not-before", request.signing.notBefore);
@@ -414,6 +415,8 @@ bool DecodeRequest(const ProtocolMessage& message, DialogRequest* request,
       }
     } else if (key == "content") {
       request->signing.content = WideFromUtf8(value);
+    } else if (key == "origin") {
+      request->signing.origin = WideFromUtf8(value);
     } else if (key == "serial") {
       request->signing.serial = value;
     } else if (key == "common-name") {

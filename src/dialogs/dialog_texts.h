@@ -55,6 +55,8 @@ inline constexpr std::u16string_view kSignCommonNameLabel = u"用戶名(CommonNa
 inline constexpr std::u16string_view kSignValidityLabel = u"憑證效期(Validity):";
 inline constexpr std::u16string_view kSignFromLabel = u"From :";
 inline constexpr std::u16string_view kSignToLabel = u"to :";
+// Shown above the content when a web site asks (through the browser bridge).
+inline constexpr std::u16string_view kSignOriginLabel = u"要求的網站：";
 
 // Pickers.
 inline constexpr std::u16string_view kPfxPickerTitle = u"選擇憑證檔案";

@@ -56,4 +56,12 @@ DialogOutcome ModelDialogHost::confirmSigning(const SignConfirmation& details) {
   return run(dialog).outcome;
 }
 
+DialogOutcome ModelDialogHost::confirmSiteRequest(const std::u16string& origin,
+                                                  const std::u16string& question) {
+  SignConfirmation details;
+  details.content = question;
+  details.origin = origin;
+  return confirmSigning(details);
+}
+
 }  // namespace quorvant

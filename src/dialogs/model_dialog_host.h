@@ -41,6 +41,8 @@ class ModelDialogHost : public DialogHost {
                                   int32_t* index) override;
   DialogOutcome askExportPassword(std::string* password) override;
   DialogOutcome confirmSigning(const SignConfirmation& details) override;
+  DialogOutcome confirmSiteRequest(const std::u16string& origin,
+                                   const std::u16string& question) override;
 
   // Shows one dialog and waits until it is closed. Implementations return a
   // result whose kOk values fit the request (an index within the rows).

@@ -46,6 +46,10 @@ DialogOutcome DialogHost::confirmRootAddition(const RootAddition&) {
   return DialogOutcome::kCannotCreate;
 }
 
+DialogOutcome DialogHost::confirmSiteRequest(const std::u16string&, const std::u16string&) {
+  return DialogOutcome::kCannotCreate;
+}
+
 namespace {
 
 // Every dialog answers "cannot be created": the base class's answers.

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "base/unique_fd.h"
+#include "encoding/code_page.h"
 
 namespace quorvant {
 namespace {
@@ -221,6 +223,52 @@ class ScriptPlayer {
   bool pickerOpen_ = false;
 };
 
+void AppendJsonString(std::string* out, std::string_view utf8) {
+  out->push_back('"');
+  for (unsigned char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(static_cast<char>(c));
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out->append(escape);
+    } else {
+      out->push_back(static_cast<char>(c));
+    }
+  }
+  out->push_back('"');
+}
+
+std::string OutcomeName(DialogOutcome outcome) {
+  switch (outcome) {
+    case DialogOutcome::kOk:
+      return "ok";
+    case DialogOutcome::kCancel:
+      return "cancel";
+    case DialogOutcome::kCannotCreate:
+      break;
+  }
+  return "cannot-create";
+}
+
+void AppendLogLine(const std::string& path, const DialogRequest& request,
+                   const DialogResult& result) {
+  std::string line = "{\"dialog\":" + std::to_string(static_cast<int>(request.id)) +
+                     ",\"outcome\":\"" + OutcomeName(result.outcome) + "\"";
+  if (request.id == DialogId::kSignConfirmation) {
+    line += ",\"origin\":";
+    AppendJsonString(&line, Utf8FromWide(request.signing.origin));
+    line += ",\"content\":";
+    AppendJsonString(&line, Utf8FromWide(request.signing.content));
+  }
+  line += "}\n";
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
+  if (!fd.valid()) return;
+  // One write per line: O_APPEND keeps lines of several processes whole.
+  [[maybe_unused]] ssize_t written = ::write(fd.get(), line.data(), line.size());
+}
+
 }  // namespace
 
 DialogResult RunScriptedDialog(const DialogRequest& request,
@@ -243,6 +291,11 @@ DialogResult RunScriptedDialog(const DialogRequest& request,
 
 ScriptedDialogHost::ScriptedDialogHost(std::shared_ptr<DialogPlatform> platform)
     : platform_(std::move(platform)) {}
+
+void ScriptedDialogHost::setLogFile(std::string osPath) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  logPath_ = std::move(osPath);
+}
 
 void ScriptedDialogHost::enqueue(ScriptedDialog dialog) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -306,6 +359,7 @@ DialogResult ScriptedDialogHost::run(const DialogRequest& request) {
     result = RunScriptedDialog(request, dialog.actions, *platform_);
   }
   transcript_.push_back(TranscriptEntry{request.id, result.outcome, result.messages, result.notes});
+  if (!logPath_.empty()) AppendLogLine(logPath_, request, result);
   return result;
 }
 

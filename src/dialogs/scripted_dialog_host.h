@@ -47,6 +47,10 @@ class ScriptedDialogHost final : public ModelDialogHost {
   bool enqueueScript(std::string_view utf8, std::string* error);
   // Appends the script in a file (at most kMaxScriptBytes).
   bool enqueueScriptFile(const std::string& osPath, std::string* error);
+  // Appends one JSON line per dialog shown (its number, outcome, and for 201
+  // the text and the asking site) to this file, so a test in another process
+  // can read what the user was shown.
+  void setLogFile(std::string osPath);
   size_t pending() const;
   std::vector<TranscriptEntry> transcript() const;
 
@@ -58,6 +62,7 @@ class ScriptedDialogHost final : public ModelDialogHost {
   mutable std::mutex mutex_;
   std::deque<ScriptedDialog> queue_;
   std::vector<TranscriptEntry> transcript_;
+  std::string logPath_;
 };
 
 }  // namespace quorvant

@@ -172,6 +172,15 @@ class SecurityEngine {
   // Writes the six signer keys from the selected signer.
   void PublishSigner();
 
+  // ---- Browser bridge ----------------------------------------------------
+  // Questions the native messaging host asks the user on behalf of a web
+  // site, through this engine's dialog host. Each leaves its code and returns
+  // it: 0 when the user said yes, 5803 when no dialog can be shown, else the
+  // refusal's own code (5807 for a question, 5804 for a signature).
+  int32_t BridgeConfirmSite(TextArg origin, TextArg question);
+  int32_t BridgeConfirmSigning(TextArg origin, TextArg content, TextArg serial,
+                               TextArg commonName, TextArg notBefore, TextArg notAfter);
+
   // A front end's guard turns a failure that escaped an operation into a
   // result code with this (memory exhaustion gives 5002, anything else 5001).
   void noteEscapedFailure(bool outOfMemory);

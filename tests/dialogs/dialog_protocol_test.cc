@@ -211,10 +211,12 @@ TEST(DialogProtocolTest, TheHelperReadsTheRequestTheLibraryWrote) {
   sign.id = DialogId::kSignConfirmation;
   sign.signing.content = u"轉帳\n100";
   sign.signing.commonName = "cn";
+  sign.signing.origin = u"https://bank.example";
   ASSERT_EQ(ReadOne(EncodeFrame(EncodeRequest(sign, {}, 950)), &m), FrameReader::Status::kFrame);
   ASSERT_TRUE(DecodeRequest(m, &back, &steps, &codePage, &error)) << error;
   EXPECT_EQ(back.signing.content, u"轉帳\n100");
   EXPECT_EQ(back.signing.commonName, "cn");
+  EXPECT_EQ(back.signing.origin, u"https://bank.example");
 }
 
 TEST(DialogProtocolTest, RejectsBadRequests) {

@@ -218,6 +218,33 @@ TEST_F(ScriptedHostTest, EveryTypedCallRunsItsDialog) {
   EXPECT_EQ(host.pending(), 0u);
 }
 
+// A web site's questions are 201 with the site beside the text; the log a
+// test in another process reads holds both, escaped as JSON.
+TEST_F(ScriptedHostTest, SiteRequestsShowTheSiteAndAreLogged) {
+  char dir[] = "/tmp/quorvant-log-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string log = std::string(dir) + "/dialogs.log";
+  host.setLogFile(log);
+  host.enqueueScript("dialog 201\npress ok\ndialog 201\npress cancel\n", nullptr);
+  EXPECT_EQ(host.confirmSiteRequest(u"https://bank.example", u"可以嗎？"), DialogOutcome::kOk);
+  SignConfirmation sign;
+  sign.content = u"付款 \"1000\"\n元";
+  sign.origin = u"http://127.0.0.1:8080";
+  EXPECT_EQ(host.confirmSigning(sign), DialogOutcome::kCancel);
+  EXPECT_EQ(host.confirmSiteRequest(u"https://bank.example", u"again"),
+            DialogOutcome::kCannotCreate);
+  std::ifstream in(log);
+  std::string line;
+  std::vector<std::string> lines;
+  while (std::getline(in, line)) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       R"({"dialog":201,"outcome":"ok","origin":"https://bank.example","content":"可以嗎？"})",
+                       R"({"dialog":201,"outcome":"cancel","origin":"http://127.0.0.1:8080","content":"付款 \"1000\"\u000a元"})",
+                       R"({"dialog":201,"outcome":"cannot-create","origin":"https://bank.example","content":"again"})"}));
+  std::remove(log.c_str());
+  ::rmdir(dir);
+}
+
 TEST_F(ScriptedHostTest, WithoutAMatchingBlockTheDialogCannotBeCreated) {
   std::string path = "x";
   EXPECT_EQ(host.openFile({}, &path), DialogOutcome::kCannotCreate);  // nothing queued

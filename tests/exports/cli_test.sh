@@ -138,7 +138,7 @@ expect "enrol usage" "usage: quorvant enrol request CN [--bits N] [--flags N] [-
 
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)
-if [ "$lines" == 140 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
+if [ "$lines" == 149 ] && printf '%s\n' "$errors" | grep -qx $'5005\t錯誤的參數(%d)' &&
    printf '%s\n' "$errors" | tail -n 2 | head -n 1 | grep -qx $'default\t錯誤碼未定義(%d) ' &&
    printf '%s\n' "$errors" | tail -n 1 | grep -qx 'result: 0 成功(0)'; then
   pass=$((pass + 1))

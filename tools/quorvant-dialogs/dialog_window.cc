@@ -521,6 +521,18 @@ void BuildSignConfirmation(DialogWindow* w) {
   w->window = NewDialogWindow(w, Utf8(w->sign->caption()));
   GtkWidget* body = Body();
 
+  // A web site's request names the site above everything else, so the user
+  // knows who asks before reading what.
+  if (!d.origin.empty()) {
+    GtkWidget* site = gtk_label_new(nullptr);
+    gchar* markup = g_markup_printf_escaped("%s <b>%s</b>", U8(text::kSignOriginLabel).c_str(),
+                                            Utf8FromWide(d.origin).c_str());
+    gtk_label_set_markup(GTK_LABEL(site), markup);
+    g_free(markup);
+    gtk_label_set_xalign(GTK_LABEL(site), 0.0f);
+    gtk_box_pack_start(GTK_BOX(body), site, FALSE, FALSE, 0);
+  }
+
   GtkWidget* contentGroup = gtk_frame_new(U8(text::kSignContentGroup).c_str());
   GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER,

@@ -104,6 +104,11 @@ constexpr CommandHelp kCommands[] = {
      "  AcceptPKCS7 of a CA's reply (PKCS #7 or a certificate; DER, BER, PEM, Base64).\n"
      "quorvant enrol pending [--purge-older-than DAYS]\n"
      "  Keys whose certificate has not come yet; purge deletes old ones.\n"},
+    {"bridge",
+     "quorvant bridge install [--user|--system|--dir DIR]\n"
+     "  Writes the native messaging host manifests of quorvant-bridge for\n"
+     "  Chromium, Google Chrome and Firefox (--user: this user's, the default;\n"
+     "  --system: every user's, as root; --dir: one Chromium-style manifest in DIR).\n"},
     {"help", "quorvant help [COMMAND]\n  This help, or one command's.\n"},
 };
 
@@ -136,6 +141,7 @@ void PrintUsage(std::FILE* out) {
       "  select [FILTER] ...            SelectSignerEx2: choose the signer\n"
       "  sign [--pkcs7] [--flags N] TEXT  SignPkcs1 or SignPkcs7\n"
       "  enrol request|accept|pending ...  enrolment: PKCS #10 out, the CA's reply in\n"
+      "  bridge install [--user|--system|--dir DIR]  the browsers' host manifests\n"
       "  help [COMMAND]                  a command's options and flag bits\n"
       "Every command that reaches the component ends with its result line,\n"
       "`result: CODE MESSAGE`; the exit status is 0 for code 0, 1 for another\n"

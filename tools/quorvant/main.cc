@@ -20,6 +20,7 @@
 //   quorvant cert FILE            the fields of a certificate
 //   quorvant help [COMMAND]       every command, or one with its options
 //   quorvant enrol request|accept|pending ...  enrolment (enrol_command.h)
+//   quorvant bridge install       the browsers' native messaging host (bridge_command.h)
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +35,7 @@
 #include "regsvr_command.h"
 #include "crypt_command.h"
 #include "pfx_command.h"
+#include "bridge_command.h"
 #include "reg_command.h"
 #include "results.h"
 #include "sign_command.h"
@@ -143,6 +145,8 @@ int main(int argc, char** argv) {
   if (command == "hash") return HashText(args);
   if (command == "hash-file") return HashFileCommand(args);
   if (command == "reg") return RegCommand(args);
+  if (command == "bridge") return BridgeCommand(args);
+  if (command == "regsvr") return RegsvrCommand(args);
   if (command == "pfx") return PfxCommand(args);
   if (command == "filter") return FilterCommand(args);
   if (command == "store") return StoreCommand(args);

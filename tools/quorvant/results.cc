@@ -1,6 +1,10 @@
 #include "results.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
+
+#include "QuorvantAdmin.h"
 
 namespace quorvant::cli {
 
@@ -100,6 +104,24 @@ int PrintReport(BSTR report, const char* failurePrefix) {
     }
   }
   return PrintOutcome();
+}
+
+std::string ResultMessage(int32_t code) {
+  // The table's rows are "CODE<TAB>TEXT" with one %d for the code, the last
+  // one "default<TAB>TEXT".
+  const std::string table = TakeText(QuorvantErrorTable());
+  const std::string wanted = std::to_string(code) + "\t";
+  std::string pattern;
+  for (size_t at = 0; at < table.size();) {
+    const size_t end = std::min(table.find('\n', at), table.size());
+    const std::string_view row(table.data() + at, end - at);
+    if (row.starts_with(wanted)) pattern = row.substr(wanted.size());
+    if (pattern.empty() && row.starts_with("default\t")) pattern = row.substr(8);
+    at = end + 1;
+  }
+  const size_t mark = pattern.find("%d");
+  if (mark != std::string::npos) pattern.replace(mark, 2, std::to_string(code));
+  return pattern;
 }
 
 std::string Base64Text(std::string_view bytes) {

@@ -16,6 +16,8 @@ std::u16string Utf16FromUtf8(std::string_view text);
 
 // The string result as UTF-8, released.
 std::string TakeText(BSTR text);
+// The message of a result code as the component words it ("成功(0)").
+std::string ResultMessage(int32_t code);
 // Bytes as one line of padded Base64 (RFC 4648), the form the component
 // takes binary arguments in: the tool holds none of the component's code.
 std::string Base64Text(std::string_view bytes);
