@@ -206,6 +206,17 @@ step store list MY
 step store list CA
 step enrol pending
 
+echo; echo "== Signing with the enrolled certificate from MY, verified by openssl"
+printf 'enrolled and signed' | iconv -f UTF-8 -t UTF-16LE >"$ca/content.bin"
+printf '\n$ quorvant sign --pkcs7 --flags 0x2000 --filter "I_CN=Demo Issuing CA" --select-flags 0x108 "enrolled and signed"\n'
+"$q" sign --pkcs7 --flags 0x2000 --filter "I_CN=Demo Issuing CA" --select-flags 0x108 \
+  "enrolled and signed" | tee "$ca/sign.out" | cut -c1-76
+head -1 "$ca/sign.out" | base64 -d >"$ca/enrolled.p7s" 2>/dev/null || true
+cat "$ca/root.pem" "$ca/issuing.pem" >"$ca/chain.pem"
+printf '\n$ openssl cms -verify -binary -inform DER -in enrolled.p7s -content content.bin -CAfile root+issuing\n'
+openssl cms -verify -binary -inform DER -in "$ca/enrolled.p7s" -content "$ca/content.bin" \
+  -CAfile "$ca/chain.pem" -purpose any -out /dev/null 2>&1 || true
+
 echo; echo "== Result codes"
 printf '\n$ quorvant errors | head -5\n'
 "$q" errors | sed -n 1,5p
