@@ -9,46 +9,27 @@
 #include "base/win32_errors.h"
 #include "digest/sha1_digest.h"
 #include "digest/sha256_digest.h"
+#include "encoding/der_writer.h"
 #include "platform/crypto_provider.h"
 
 namespace quorvant {
 namespace {
 
-constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kSet = 0x31;
-constexpr uint8_t kInteger = 0x02;
-constexpr uint8_t kBitString = 0x03;
-constexpr uint8_t kNull = 0x05;
-constexpr uint8_t kOid = 0x06;
-constexpr uint8_t kBmpString = 0x1E;
-constexpr uint8_t kAttributes = 0xA0;  // [0] IMPLICIT SET OF, constructed
+using der::Append;
+using der::Element;
+using der::kBitString;
+using der::kBmpString;
+using der::kInteger;
+using der::kNull;
+using der::kOid;
+using der::kSequence;
+using der::kSet;
+constexpr uint8_t kAttributes = der::kContext0;  // [0] IMPLICIT SET OF
 
 // 2.5.4.3, 1.2.840.113549.1.1.5 and 1.2.840.113549.1.1.11 as content octets.
 constexpr uint8_t kCommonNameOid[] = {0x55, 0x04, 0x03};
 constexpr uint8_t kSha1WithRsaOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x05};
 constexpr uint8_t kSha256WithRsaOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x0B};
-
-void Append(std::vector<uint8_t>& out, uint8_t tag, std::span<const uint8_t> content) {
-  out.push_back(tag);
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else {
-    uint8_t length[8];
-    int count = 0;
-    for (size_t v = n; v != 0; v >>= 8) length[count++] = static_cast<uint8_t>(v & 0xFF);
-    out.push_back(static_cast<uint8_t>(0x80 | count));
-    while (count > 0) out.push_back(length[--count]);
-  }
-  out.insert(out.end(), content.begin(), content.end());
-}
-
-std::vector<uint8_t> Element(uint8_t tag, std::span<const uint8_t> content) {
-  std::vector<uint8_t> out;
-  out.reserve(content.size() + 6);
-  Append(out, tag, content);
-  return out;
-}
 
 std::vector<uint8_t> SubjectName(std::u16string_view commonName) {
   std::vector<uint8_t> value;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/result_codes.h"
+#include "encoding/der_writer.h"
 #include "platform/crypto_provider_constants.h"
 #include "platform/certificate.h"
 #include "sign/hashing.h"
@@ -23,49 +24,19 @@ constexpr uint8_t kOidContentType[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01,
 constexpr uint8_t kOidMessageDigest[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04};
 constexpr uint8_t kOidSigningTime[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x05};
 
-constexpr uint8_t kTagInteger = 0x02;
-constexpr uint8_t kTagOctetString = 0x04;
-constexpr uint8_t kTagNull = 0x05;
-constexpr uint8_t kTagOid = 0x06;
-constexpr uint8_t kTagUtcTime = 0x17;
-constexpr uint8_t kTagGeneralizedTime = 0x18;
-constexpr uint8_t kTagSequence = 0x30;
-constexpr uint8_t kTagSet = 0x31;
-constexpr uint8_t kTagContext0 = 0xA0;
+constexpr uint8_t kTagInteger = der::kInteger;
+constexpr uint8_t kTagOctetString = der::kOctetString;
+constexpr uint8_t kTagNull = der::kNull;
+constexpr uint8_t kTagOid = der::kOid;
+constexpr uint8_t kTagUtcTime = der::kUtcTime;
+constexpr uint8_t kTagGeneralizedTime = der::kGeneralizedTime;
+constexpr uint8_t kTagSequence = der::kSequence;
+constexpr uint8_t kTagSet = der::kSet;
+constexpr uint8_t kTagContext0 = der::kContext0;
 
-void AppendLength(Bytes& out, size_t length) {
-  if (length < 0x80) {
-    out.push_back(static_cast<uint8_t>(length));
-    return;
-  }
-  uint8_t octets[sizeof(size_t)];
-  int count = 0;
-  for (size_t n = length; n != 0; n >>= 8) octets[count++] = static_cast<uint8_t>(n);
-  out.push_back(static_cast<uint8_t>(0x80 | count));
-  while (count > 0) out.push_back(octets[--count]);
-}
-
-// One element with definite length, its content given whole.
-Bytes Tlv(uint8_t tag, std::span<const uint8_t> content) {
-  Bytes out;
-  out.reserve(content.size() + 6);
-  out.push_back(tag);
-  AppendLength(out, content.size());
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
-
-// A constructed element over the concatenation of `parts`.
-Bytes Constructed(uint8_t tag, std::initializer_list<std::span<const uint8_t>> parts) {
-  size_t total = 0;
-  for (const auto& part : parts) total += part.size();
-  Bytes out;
-  out.reserve(total + 6);
-  out.push_back(tag);
-  AppendLength(out, total);
-  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
+using der::AppendLength;
+using der::Constructed;
+Bytes Tlv(uint8_t tag, std::span<const uint8_t> content) { return der::Element(tag, content); }
 
 Bytes Concatenated(const std::vector<Bytes>& parts) {
   Bytes out;
