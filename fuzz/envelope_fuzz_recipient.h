@@ -2,7 +2,7 @@
 // its self-signed certificate, made with
 //   openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:512
 //   openssl req -x509 -key k.pem -subj /CN=fuzz -days 36500
-// Small on purpose; the seed envelopes of corpus/fuzz_envelope/ are for it.
+// Small on purpose; the envelopes of corpus/fuzz_envelope/ are made for it.
 #ifndef QUORVANT_FUZZ_ENVELOPE_FUZZ_RECIPIENT_H_
 #define QUORVANT_FUZZ_ENVELOPE_FUZZ_RECIPIENT_H_
 
