@@ -33,4 +33,6 @@ build=${1:-build}
 shift || true
 # Our own builds treat warnings as errors; a packager's plain cmake does not.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVANT_WERROR=ON "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# QUORVANT_BUILD_TARGETS: only these targets (a build that runs a few tests).
+# shellcheck disable=SC2086
+cmake --build "$build" -j"$(nproc)" ${QUORVANT_BUILD_TARGETS:+--target $QUORVANT_BUILD_TARGETS}
