@@ -128,9 +128,9 @@ int32_t CapiSession::setKeyBits(int32_t bits) {
   return 0;
 }
 
-void CapiSession::setKeySpec(int32_t spec) {
+void CapiSession::setKeySpec(int32_t keySpec) {
   resetCodes();
-  keySpec_ = spec == static_cast<int32_t>(kAtSignature) ? kAtSignature : kAtKeyExchange;
+  keySpec_ = keySpec == static_cast<int32_t>(kAtSignature) ? kAtSignature : kAtKeyExchange;
 }
 
 void CapiSession::setGenKeyFlags(int32_t flags) {
@@ -177,7 +177,7 @@ Result<std::string> CapiSession::makeKeyAndRequest(const EnrollHost& host,
   const std::optional<std::string> container = RandomContainerName();
   if (!container) return Outcome::Fail(rc::kCspUnavailable, win32::kNteFail);
   const uint32_t flags = genKeyFlagsWord();
-  const uint32_t spec = static_cast<uint32_t>(keySpec_);
+  const uint32_t keySpec = static_cast<uint32_t>(keySpec_);
 
   std::unique_ptr<ProviderContext> context;
   std::unique_ptr<CryptKey> key;
@@ -190,7 +190,7 @@ Result<std::string> CapiSession::makeKeyAndRequest(const EnrollHost& host,
       return Outcome::Fail(unknownProvider ? rc::kCspNotSupported : rc::kCspUnavailable, error);
     }
     rollback.addContainer(*container);
-    if (const uint32_t error = context->genKey(spec, flags, &key)) {
+    if (const uint32_t error = context->genKey(keySpec, flags, &key)) {
       return Outcome::Fail(rc::kKeyGenerationFailed, error);
     }
     uint32_t testError = 0;
@@ -202,7 +202,7 @@ Result<std::string> CapiSession::makeKeyAndRequest(const EnrollHost& host,
   }
 
   Result<std::vector<uint8_t>> request =
-      BuildRequest(*context, *key, spec, commonName, static_cast<uint32_t>(providerType_));
+      BuildRequest(*context, *key, keySpec, commonName, static_cast<uint32_t>(providerType_));
   if (!request.ok()) return request.outcome();
   ByteBuffer text;
   if (!Base64Encode(request->data(), static_cast<int32_t>(request->size()), text)) {
@@ -217,7 +217,7 @@ Result<std::string> CapiSession::makeKeyAndRequest(const EnrollHost& host,
   record.container = *container;
   record.providerName = providerName_;
   record.providerType = static_cast<uint32_t>(providerType_);
-  record.keySpec = spec;
+  record.keySpec = keySpec;
   record.publicKey.assign(publicKey.bytes().begin(), publicKey.bytes().end());
   record.dateTime = recordTime;
   record.commonName = ToNarrow(commonName);

@@ -753,16 +753,16 @@ TEST_F(AcceptTest, PairCertificatesFindTheirOwnKeysInEitherOrder) {
   const std::vector<CertContext> my = store("MY");
   ASSERT_EQ(my.size(), 2u);
   const std::vector<uint8_t> encryptDer = der(encryptCert);
-  std::vector<uint32_t> specs;
+  std::vector<uint32_t> keySpecs;
   for (const CertContext& c : my) {
     KeyProviderInfo info;
     ASSERT_EQ(c.keyProviderInfo(&info), 0u);
     const bool isEncrypt = std::equal(c.encoded().begin(), c.encoded().end(), encryptDer.begin(),
                                       encryptDer.end());
     EXPECT_EQ(info.keySpec, isEncrypt ? 1u : 2u);
-    specs.push_back(info.keySpec);
+    keySpecs.push_back(info.keySpec);
   }
-  EXPECT_EQ(specs, (std::vector<uint32_t>{1, 2}));
+  EXPECT_EQ(keySpecs, (std::vector<uint32_t>{1, 2}));
   // Two records with their own key kinds and keys.
   const std::vector<std::string> names = records();
   ASSERT_EQ(names.size(), 2u);

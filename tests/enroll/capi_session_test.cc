@@ -85,8 +85,8 @@ TEST(CapiSessionTest, SettersNormaliseTheirValues) {
     session.setGenKeyFlags(given);
     EXPECT_EQ(session.genKeyFlags(), kept) << given;
   }
-  const std::pair<int32_t, int32_t> specs[] = {{2, 2}, {1, 1}, {0, 1}, {5, 1}};
-  for (const auto& [given, kept] : specs) {
+  const std::pair<int32_t, int32_t> keySpecs[] = {{2, 2}, {1, 1}, {0, 1}, {5, 1}};
+  for (const auto& [given, kept] : keySpecs) {
     session.setKeySpec(given);
     EXPECT_EQ(session.keySpec(), kept) << given;
   }
