@@ -30,9 +30,9 @@ namespace quorvant {
 class cSharedMemory;
 class CertContext;
 class CertificateStores;
-class CertContext;
 class PlatformDatabase;
 class CryptKey;
+struct KeyProviderInfo;
 
 struct EngineServices {
   HostServices host;
@@ -223,6 +223,8 @@ class SecurityEngine {
   void recordCodes(Outcome outcome);
   Outcome openSignerStore(SignerStore* out);
   Outcome findSignerCertificate(const SignerStore& store, CertContext* out) const;
+  Outcome locateSigner(SignerStore* store, CertContext* certificate, KeyProviderInfo* info,
+                       int32_t noKeyInfo);
   Outcome confirmSigning(TextArg content, const CertContext& certificate);
   // The certificates SignPkcs7 carries with 0x200: the signer's chain, signer first.
   Result<std::vector<ByteBuffer>> carriedChain(const SignerStore& store,

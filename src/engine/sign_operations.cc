@@ -621,6 +621,21 @@ Result<std::vector<ByteBuffer>> SecurityEngine::carriedChain(const SignerStore& 
   return carried;
 }
 
+// The selected signer's certificate in its store (MY or its PFX file), with
+// the key provider information that leads to its key; a certificate whose
+// key lives only in memory needs none. `noKeyInfo` is the operation's code
+// for a certificate with neither.
+Outcome SecurityEngine::locateSigner(SignerStore* store, CertContext* certificate,
+                                     KeyProviderInfo* info, int32_t noKeyInfo) {
+  QUORVANT_RETURN_IF_FAILED(openSignerStore(store));
+  QUORVANT_RETURN_IF_FAILED(findSignerCertificate(*store, certificate));
+  if (uint32_t error = certificate->keyProviderInfo(info);
+      error != 0 && !certificate->keyContext()) {
+    return Outcome::Fail(noKeyInfo, error);
+  }
+  return Outcome::Ok();
+}
+
 Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
   capiErrorCode = 0;
   if (strContent.empty()) {
@@ -636,13 +651,10 @@ Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
     return fail(Outcome::Fail(rc::kNoSignerSelected));
   }
   SignerStore store(signerKeyDatabase());
-  if (Outcome opened = openSignerStore(&store); !opened.ok()) return fail(opened);
   CertContext certificate;
-  if (Outcome found = findSignerCertificate(store, &certificate); !found.ok()) return fail(found);
   KeyProviderInfo info;
-  if (uint32_t error = certificate.keyProviderInfo(&info);
-      error != 0 && !certificate.keyContext()) {
-    return fail(Outcome::Fail(rc::kPersonalStoreDenied, error));
+  if (Outcome located = locateSigner(&store, &certificate, &info, rc::kPersonalStoreDenied); !located.ok()) {
+    return fail(located);
   }
   SignerKey key;
   if (Outcome acquired = AcquireSignerKey(certificate, info, store.keys(), &key); !acquired.ok()) {
@@ -711,13 +723,10 @@ Text SecurityEngine::SignPkcs7(TextArg strContent, int32_t dwFlags) {
     return fail(Outcome::Fail(rc::kNoSignerSelected));
   }
   SignerStore store(signerKeyDatabase());
-  if (Outcome opened = openSignerStore(&store); !opened.ok()) return fail(opened);
   CertContext certificate;
-  if (Outcome found = findSignerCertificate(store, &certificate); !found.ok()) return fail(found);
   KeyProviderInfo info;
-  if (uint32_t error = certificate.keyProviderInfo(&info);
-      error != 0 && !certificate.keyContext()) {
-    return fail(Outcome::Fail(rc::kSignFailed, error));
+  if (Outcome located = locateSigner(&store, &certificate, &info, rc::kSignFailed); !located.ok()) {
+    return fail(located);
   }
   if (dwFlags & kSignConfirm) {
     if (Outcome confirmed = confirmSigning(strContent, certificate); !confirmed.ok()) {
