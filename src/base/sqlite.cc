@@ -10,7 +10,8 @@ namespace quorvant {
 
 Result<SqliteHandle> OpenSqlite(const std::string& path, int flags) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  // Never through a symbolic link planted in place of the file.
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOFOLLOW, nullptr);
   SqliteHandle db(raw);
   if (rc != SQLITE_OK) return Outcome::Fail(rc::kGeneralError, Win32FromSqlite(db.get(), rc));
   sqlite3_extended_result_codes(db.get(), 1);
@@ -181,6 +182,9 @@ uint32_t Win32FromSqlite(sqlite3* db, int rc) {
     case SqliteFailure::kCantOpen:
       return Win32FromFileErrno(db != nullptr ? sqlite3_system_errno(db) : 0);
     case SqliteFailure::kBusy:
+      // Another process kept its lock past the timeout: the store is in
+      // use, not out of reach.
+      return win32::kErrorBusy;
     case SqliteFailure::kFull:
     case SqliteFailure::kIo:
       break;

@@ -102,7 +102,8 @@ SqliteFailure ClassifySqliteError(int rc);
 uint32_t Win32FromFileErrno(int err);
 // The Win32 number for a SQLite result code: 0 for success, 1009 for a file
 // that is not the store's database, 5 for a refused write, 14 for memory,
-// 87 for an oversized value, the errno's number for a file that cannot be
+// 87 for an oversized value, 170 (ERROR_BUSY) for a lock another process
+// held past the busy timeout, the errno's number for a file that cannot be
 // opened (db may be null), 1016 for other trouble.
 uint32_t Win32FromSqlite(sqlite3* db, int rc);
 

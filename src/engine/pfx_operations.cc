@@ -295,6 +295,13 @@ int32_t SecurityEngine::importOrQueryPfx(bool import, TextArg strPfxPath, TextAr
           }
         }
       }
+      if (const uint32_t error = pfx.keepKeyOf(certificate)) {
+        if (imported.empty()) {
+          result = rc::kCertNotFound;
+          capiErrorCode = error;
+        }
+        continue;
+      }
       if (const uint32_t error = personal.addContext(
               certificate, AddDisposition::kReplaceExistingInheritProperties)) {
         if (imported.empty()) {

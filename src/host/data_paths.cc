@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <new>
 #include <vector>
+
+#include "base/user_messages.h"
 
 namespace quorvant {
 namespace {
@@ -54,6 +57,79 @@ std::string JoinPath(std::string base, const char* tail) {
 bool Fail(int* err, int code) {
   if (err != nullptr) *err = code;
   return false;
+}
+
+// A trailing slash would make the kernel follow a final symbolic link.
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string OctalMode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+bool Refuse(const std::string& path, const std::string& why, int* err) {
+  TellUser("refusing to use " + path + ": " + why);
+  return Fail(err, EACCES);
+}
+
+// Opens `path` without following a final symbolic link and checks what was
+// opened (the descriptor, so the checks and a chmod concern one object):
+// its type, its owner, that nobody else may write it. `tighten`, when not
+// zero, is the mode a user's own object with other bits set is given.
+bool OpenChecked(const std::string& path, int flags, mode_t createMode, DataOwner owner,
+                 mode_t tighten, UniqueFd* out, int* err) {
+  const bool directory = (flags & O_DIRECTORY) != 0;
+  const int openFlags = flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  bool created = false;
+  UniqueFd fd;
+  if (createMode != 0) {
+    fd.reset(::open(path.c_str(), openFlags | O_CREAT | O_EXCL, createMode));
+    created = fd.valid();
+  }
+  if (!fd.valid() && (createMode == 0 || errno == EEXIST)) {
+    fd.reset(::open(path.c_str(), openFlags));
+  }
+  if (!fd.valid()) {
+    const int code = errno;
+    // O_NOFOLLOW meets a link as ELOOP, O_DIRECTORY a link to a directory
+    // as ENOTDIR, O_EXCL any link as EEXIST: say what is there.
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      return Refuse(path, "it is a symbolic link", err);
+    }
+    return Fail(err, code);
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return Fail(err, errno);
+  if (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
+    return Refuse(path, directory ? "it is not a directory" : "it is not a regular file", err);
+  }
+  const uid_t me = ::geteuid();
+  if (st.st_uid != me && !(owner == DataOwner::kUserOrRoot && st.st_uid == 0)) {
+    return Refuse(path, "it belongs to user " + std::to_string(st.st_uid) + ", not to user " +
+                            std::to_string(me),
+                  err);
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return Refuse(path, "other users can write to it (mode " + OctalMode(st.st_mode) + ")",
+                  err);
+  }
+  // A new file gets exactly its mode (open applied the umask); one of the
+  // user's own that others may read is made private.
+  const bool loose = owner == DataOwner::kUser && (st.st_mode & 077) != 0;
+  if (tighten != 0 && st.st_uid == me && (created || loose) &&
+      (st.st_mode & 07777) != tighten && ::fchmod(fd.get(), tighten) != 0) {
+    return Fail(err, errno);
+  }
+  // The non-blocking open only kept a FIFO from stalling the check.
+  const int status = ::fcntl(fd.get(), F_GETFL);
+  if (status >= 0) static_cast<void>(::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK));
+  *out = std::move(fd);
+  return true;
 }
 
 }  // namespace
@@ -102,19 +178,37 @@ bool MakeDirectories(const std::string& path, mode_t mode, int* err) {
 bool EnsurePrivateDirectory(const std::string& path, int* err) {
   constexpr mode_t kPrivate = 0700;
   if (!MakeDirectories(path, kPrivate, err)) return false;
-  // Work on a descriptor so the checks and the chmod concern one object.
-  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return Fail(err, errno);
-  struct stat st;
-  int code = 0;
-  if (fstat(fd, &st) != 0) {
-    code = errno;
-  } else if (st.st_uid == geteuid() && (st.st_mode & S_ISVTX) == 0 &&
-             (st.st_mode & 07777) != kPrivate && fchmod(fd, kPrivate) != 0) {
-    code = errno;
+  UniqueFd fd;
+  return OpenChecked(WithoutTrailingSlashes(path), O_RDONLY | O_DIRECTORY, 0, DataOwner::kUser,
+                     kPrivate, &fd, err);
+}
+
+bool EnsureMachineDirectory(const std::string& path, int* err) {
+  if (!MakeDirectories(path, 0755, err)) return false;
+  UniqueFd fd;
+  return OpenChecked(WithoutTrailingSlashes(path), O_RDONLY | O_DIRECTORY, 0,
+                     DataOwner::kUserOrRoot, 0, &fd, err);
+}
+
+bool OpenDataFile(const std::string& path, int flags, mode_t createMode, DataOwner owner,
+                  UniqueFd* fd, int* err) {
+  return OpenChecked(path, flags, createMode, owner, createMode, fd, err);
+}
+
+bool CheckDatabaseSideFiles(const std::string& databasePath, DataOwner owner, int* err) {
+  try {
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+      const std::string side = databasePath + suffix;
+      UniqueFd fd;
+      int code = 0;
+      if (!OpenChecked(side, O_RDONLY, 0, owner, 0, &fd, &code) && code != ENOENT) {
+        return Fail(err, code);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return Fail(err, ENOMEM);
   }
-  close(fd);
-  return code == 0 ? true : Fail(err, code);
+  return true;
 }
 
 }  // namespace quorvant

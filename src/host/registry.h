@@ -22,17 +22,18 @@
 //   2     kErrFileNotFound      key or value does not exist
 //   5     kErrAccessDenied      write to a root the process may not write;
 //                               deleting a root key; RegDeleteKey on a key
-//                               that still has subkeys
+//                               that still has subkeys; a data directory or
+//                               file another user could change (data_paths.h)
 //   14    kErrOutOfMemory
 //   87    kErrInvalidParameter  null output, over-long or NUL-holding name,
 //                               value data above kMaxValueBytes
 //   161   kErrBadPathname       leading '\' or an empty path component
+//   170   ERROR_BUSY            another process held the file's lock for
+//                               longer than the busy timeout
 //   259   kErrNoMoreItems       enumeration index past the end
 //   1009  kErrBadDb             the database file is not a registry database
 //                               (garbage, truncated, another program's file)
-//   1016  kErrRegistryIoFailed  the file cannot be created, read or written,
-//                               or stays locked by another process for longer
-//                               than the busy timeout
+//   1016  kErrRegistryIoFailed  the file cannot be created, read or written
 #ifndef QUORVANT_HOST_REGISTRY_H_
 #define QUORVANT_HOST_REGISTRY_H_
 
@@ -151,6 +152,9 @@ struct RegistryPaths {
   // Whether this process may change HKEY_LOCAL_MACHINE. When false every
   // change there gives kErrAccessDenied and the file is opened read-only.
   bool machineWritable = false;
+  // How long a change waits for another process's write lock before it
+  // fails with ERROR_BUSY (milliseconds).
+  int busyTimeoutMs = 10000;
 };
 
 inline constexpr const char kDefaultMachineRegistry[] =

@@ -70,8 +70,8 @@ struct Subkey {
 // One database file. Not thread-safe: SqliteRegistry serialises calls.
 class Hive {
  public:
-  Hive(std::string path, HiveKind kind, bool writable)
-      : path_(std::move(path)), kind_(kind), writable_(writable) {}
+  Hive(std::string path, HiveKind kind, bool writable, int busyTimeoutMs)
+      : path_(std::move(path)), kind_(kind), writable_(writable), busyTimeoutMs_(busyTimeoutMs) {}
   Hive(const Hive&) = delete;
   Hive& operator=(const Hive&) = delete;
 
@@ -277,12 +277,16 @@ class Hive {
     if (forWrite) {
       if (uint32_t err = createFile()) return err;
     } else {
-      struct stat st;
-      if (stat(path_.c_str(), &st) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return Win32FromFileErrno(errno);
+      UniqueFd existing;
+      int err = 0;
+      if (!OpenDataFile(path_, O_RDONLY, 0, owner(), &existing, &err)) {
+        if (err != ENOENT && err != ENOTDIR) return Win32FromFileErrno(err);
         *absent = true;
         return reg::kErrSuccess;
       }
+    }
+    if (int err = 0; !CheckDatabaseSideFiles(path_, owner(), &err)) {
+      return Win32FromFileErrno(err);
     }
     // The file exists now, so SQLite is not asked to create it: it would do
     // so with the umask's permissions.
@@ -291,6 +295,7 @@ class Hive {
     Result<SqliteHandle> opened = OpenSqlite(path_, flags);
     if (!opened.ok()) return opened.outcome().systemError();
     SqliteHandle db = std::move(*opened);
+    sqlite3_busy_timeout(db.get(), busyTimeoutMs_);
     bool initialised = false;
     if (uint32_t err = configure(db.get(), &initialised)) return err;
     if (!initialised) {
@@ -304,40 +309,28 @@ class Hive {
     return reg::kErrSuccess;
   }
 
-  // Creates the directory and an empty file with this hive's permissions.
-  // SQLite creates -wal, -shm and -journal with the permissions of the main
-  // file, so those follow.
+  // Creates the directory and an empty file with this hive's permissions,
+  // or checks the ones there. SQLite creates -wal, -shm and -journal with
+  // the permissions of the main file, so those follow.
   uint32_t createFile() {
     const bool user = kind_ == HiveKind::kUser;
     size_t slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0) {
       std::string dir = path_.substr(0, slash);
       int err = 0;
-      bool ok = user ? EnsurePrivateDirectory(dir, &err)
-                     : MakeDirectories(dir, 0755, &err);
+      bool ok = user ? EnsurePrivateDirectory(dir, &err) : EnsureMachineDirectory(dir, &err);
       if (!ok) return Win32FromFileErrno(err);
     }
-    const mode_t mode = user ? 0600 : 0644;
-    UniqueFd created(open(path_.c_str(),
-                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    if (created.get() >= 0) {
-      // open() applied the umask.
-      return fchmod(created.get(), mode) == 0 ? reg::kErrSuccess
-                                              : Win32FromFileErrno(errno);
-    }
-    if (errno != EEXIST) return Win32FromFileErrno(errno);
-    if (user) {
-      // A user's file left readable by others (an older version, a copy)
-      // is tightened; the machine's file is the administrator's business.
-      UniqueFd existing(open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-      struct stat st;
-      if (existing.get() >= 0 && fstat(existing.get(), &st) == 0 &&
-          S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-          (st.st_mode & 0777) != mode) {
-        static_cast<void>(fchmod(existing.get(), mode));
-      }
+    UniqueFd file;
+    int err = 0;
+    if (!OpenDataFile(path_, O_RDWR, user ? 0600 : 0644, owner(), &file, &err)) {
+      return Win32FromFileErrno(err);
     }
     return reg::kErrSuccess;
+  }
+
+  DataOwner owner() const {
+    return kind_ == HiveKind::kUser ? DataOwner::kUser : DataOwner::kUserOrRoot;
   }
 
   static uint32_t PragmaInt(sqlite3* db, const char* sql, int64_t* out) {
@@ -412,6 +405,7 @@ class Hive {
   const std::string path_;
   const HiveKind kind_;
   const bool writable_;
+  const int busyTimeoutMs_;
   SqliteHandle db_;
   pid_t owner_ = 0;
 };
@@ -425,9 +419,9 @@ Components Prefixed(const Components& key) {
 class SqliteRegistry final : public Registry {
  public:
   explicit SqliteRegistry(const RegistryPaths& paths)
-      : user_(paths.currentUser, HiveKind::kUser, true),
-        machine_(paths.localMachine, HiveKind::kMachine,
-                 paths.machineWritable) {}
+      : user_(paths.currentUser, HiveKind::kUser, true, paths.busyTimeoutMs),
+        machine_(paths.localMachine, HiveKind::kMachine, paths.machineWritable,
+                 paths.busyTimeoutMs) {}
 
   uint32_t createKey(RegRoot root, std::string_view path) override {
     return run(path, [&](const Components& key) {

@@ -14,6 +14,7 @@
 #include "pfx/pfx_files.h"
 #include "platform/crypto_provider.h"
 #include "platform/crypto_provider_constants.h"
+#include "platform/key_container_store.h"
 #include "platform/pkcs12.h"
 
 namespace quorvant {
@@ -109,13 +110,21 @@ int32_t PfxStore::openBlob(std::span<const uint8_t> blob, std::string_view passw
   return rc::kSuccess;
 }
 
+uint32_t PfxStore::keepKeyOf(const CertContext& certificate) {
+  KeyProviderInfo info;
+  if (certificate.keyProviderInfo(&info) != 0 || !db_ || db_->inMemory()) return 0;
+  return KeyContainerStore(db_).keep(Utf8FromWide(info.containerName));
+}
+
 void PfxStore::keepOnlyKeysOf(const std::vector<CertContext>& kept) {
   removeKeysOnClose_ = false;
   keepSelected_ = true;
   keptContainers_.clear();
   for (const CertContext& certificate : kept) {
     KeyProviderInfo info;
-    if (certificate.keyProviderInfo(&info) == 0) keptContainers_.push_back(info.containerName);
+    if (certificate.keyProviderInfo(&info) != 0) continue;
+    keptContainers_.push_back(info.containerName);
+    static_cast<void>(keepKeyOf(certificate));
   }
 }
 

@@ -65,6 +65,12 @@ class PfxStore {
   const std::shared_ptr<PlatformDatabase>& keyDatabase() const { return db_; }
   bool removeKeysOnClose() const { return removeKeysOnClose_; }
   void setRemoveKeysOnClose(bool remove) { removeKeysOnClose_ = remove; }
+  // Makes the key container of `certificate` the user's for good: it is no
+  // longer removed if this process dies before close(). An import calls it
+  // before the certificate enters a store, so a crash may leave a key no
+  // certificate refers to, never a certificate without its key. 0 or the
+  // key store's error.
+  uint32_t keepKeyOf(const CertContext& certificate);
   // Keeps the key containers of `kept` at close and deletes every other
   // container the open made (the keys of certificates an import passed
   // over), so no private key is left that no certificate refers to.

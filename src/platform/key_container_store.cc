@@ -1,12 +1,20 @@
 #include "platform/key_container_store.h"
 
+#include <fcntl.h>
 #include <string.h>  // explicit_bzero
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <optional>
 #include <mutex>
 #include <utility>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "base/win32_errors.h"
 
 namespace quorvant {
@@ -28,7 +36,16 @@ constexpr char kSchema[] =
     "  key_spec INTEGER NOT NULL,"
     "  flags INTEGER NOT NULL,"
     "  blob BLOB NOT NULL,"
-    "  PRIMARY KEY(container, key_spec));";
+    "  PRIMARY KEY(container, key_spec));"
+    // Containers a process made for the moment (the keys of a PFX file
+    // being imported) and removes again when done: the process by its id
+    // and start time, so a sweep can tell a live owner from a dead one
+    // whose id has been given out again.
+    "CREATE TABLE IF NOT EXISTS temporary_containers("
+    "  container INTEGER PRIMARY KEY REFERENCES key_containers(id) ON DELETE CASCADE,"
+    "  pid INTEGER NOT NULL,"
+    "  started INTEGER NOT NULL);";
+constexpr char kSweepName[] = "key_containers.sweep";
 
 // Container names compare without regard to ASCII case; other bytes (UTF-8
 // sequences included) compare exactly.
@@ -39,6 +56,37 @@ std::string Fold(std::string_view name) {
   }
   return folded;
 }
+
+// When the process started, in clock ticks since boot (the 22nd field of
+// /proc/PID/stat); nothing when there is no such process.
+std::optional<int64_t> ProcessStartTime(int64_t pid) {
+  char path[40];
+  std::snprintf(path, sizeof(path), "/proc/%lld/stat", static_cast<long long>(pid));
+  UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  char text[1024];
+  ssize_t length;
+  do {
+    length = ::read(fd.get(), text, sizeof(text) - 1);
+  } while (length < 0 && errno == EINTR);
+  if (length <= 0) return std::nullopt;
+  text[length] = '\0';
+  // The command name in parentheses may hold spaces and parentheses itself:
+  // the fields that follow start after the last ')'.
+  const char* field = std::strrchr(text, ')');
+  if (field == nullptr) return std::nullopt;
+  for (int skip = 0; skip < 20; ++skip) {  // state (3rd) ... starttime (22nd)
+    field = std::strchr(field + 1, ' ');
+    if (field == nullptr) return std::nullopt;
+  }
+  char* end = nullptr;
+  const long long started = std::strtoll(field + 1, &end, 10);
+  if (end == field + 1) return std::nullopt;
+  return started;
+}
+
+// Not cached: a child after fork() has an id and start time of its own.
+int64_t OwnStartTime() { return ProcessStartTime(::getpid()).value_or(0); }
 
 }  // namespace
 
@@ -67,7 +115,92 @@ uint32_t KeyContainerStore::lastError() const {
 }
 
 uint32_t KeyContainerStore::prepare() {
-  return db_->ensureSchema(kSchemaName, kSchema) ? 0 : lastError();
+  if (!db_->ensureSchema(kSchemaName, kSchema)) return lastError();
+  // Once per connection: the containers a crashed process left behind go.
+  // A failure here leaves them for the next connection and fails nothing.
+  if (!db_->inMemory()) static_cast<void>(db_->runOnce(kSweepName, [&] {
+    sweepTemporary();
+    return true;
+  }));
+  return 0;
+}
+
+uint32_t KeyContainerStore::markTemporary(std::string_view name) {
+  uint32_t error = 0;
+  const int64_t started = OwnStartTime();
+  const bool ok = db_->writeTransaction([&] {
+    SqliteStatement insert(db_->handle(),
+                           "INSERT OR REPLACE INTO temporary_containers(container, pid, started) "
+                           "SELECT id, ?2, ?3 FROM key_containers WHERE fold = ?1");
+    const int rc = insert.bind(1, Fold(name))
+                       .bind(2, static_cast<int64_t>(::getpid()))
+                       .bind(3, started)
+                       .step();
+    if (rc != SQLITE_DONE) {
+      error = MapSqliteError(rc);
+      return false;
+    }
+    if (sqlite3_changes(db_->handle()) == 0) {
+      error = win32::kNteBadKeyset;
+      return false;
+    }
+    return true;
+  });
+  return ok ? 0 : (error != 0 ? error : lastError());
+}
+
+uint32_t KeyContainerStore::keep(std::string_view name) {
+  uint32_t error = 0;
+  const bool ok = db_->writeTransaction([&] {
+    SqliteStatement del(db_->handle(),
+                        "DELETE FROM temporary_containers WHERE container = "
+                        "(SELECT id FROM key_containers WHERE fold = ?1)");
+    const int rc = del.bind(1, Fold(name)).step();
+    if (rc == SQLITE_DONE) return true;
+    error = MapSqliteError(rc);
+    return false;
+  });
+  return ok ? 0 : (error != 0 ? error : lastError());
+}
+
+int KeyContainerStore::sweepTemporary() {
+  struct Mark {
+    int64_t container, pid, started;
+  };
+  std::vector<Mark> dead;
+  {
+    std::lock_guard<std::recursive_mutex> lock(db_->mutex());
+    SqliteStatement select(db_->handle(),
+                           "SELECT container, pid, started FROM temporary_containers");
+    while (select.step() == SQLITE_ROW) {
+      const Mark mark{select.columnInt(0), select.columnInt(1), select.columnInt(2)};
+      if (ProcessStartTime(mark.pid) != std::optional<int64_t>(mark.started)) {
+        dead.push_back(mark);
+      }
+    }
+  }
+  if (dead.empty()) return 0;
+  int removed = 0;
+  const bool ok = db_->writeTransaction([&] {
+    // Only marks unchanged since they were read: a live process may have
+    // taken over a container (kept it) meanwhile.
+    SqliteStatement del(db_->handle(),
+                        "DELETE FROM key_containers WHERE id = ?1 AND id IN "
+                        "(SELECT container FROM temporary_containers "
+                        " WHERE container = ?1 AND pid = ?2 AND started = ?3)");
+    for (const Mark& mark : dead) {
+      del.reset();
+      if (del.bind(1, mark.container).bind(2, mark.pid).bind(3, mark.started).step() !=
+          SQLITE_DONE) {
+        return false;
+      }
+      removed += sqlite3_changes(db_->handle());
+    }
+    return true;
+  });
+  if (!ok) return 0;
+  if (removed > 0) db_->checkpoint();
+  return removed;
 }
 
 uint32_t KeyContainerStore::create(std::string_view name, std::string_view provider,
@@ -125,7 +258,12 @@ uint32_t KeyContainerStore::remove(std::string_view name) {
     }
     return true;
   });
-  return ok ? 0 : (error != 0 ? error : lastError());
+  if (!ok) return error != 0 ? error : lastError();
+  // The deleted key's bytes are overwritten in the database (secure_delete)
+  // once the change reaches it, and the journal that still holds them is
+  // emptied.
+  db_->checkpoint();
+  return 0;
 }
 
 uint32_t KeyContainerStore::putKey(int64_t container, uint32_t keySpec, uint32_t flags,

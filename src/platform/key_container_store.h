@@ -11,6 +11,12 @@
 //                   flags (CRYPT_EXPORTABLE, CRYPT_USER_PROTECTED,
 //                   CRYPT_ARCHIVABLE) and the key pair as a PRIVATEKEYBLOB.
 //                   Deleting a container deletes its keys.
+//   temporary_containers
+//                   containers made for the moment by a live process (the
+//                   keys of a PFX file being imported), which removes them
+//                   or keeps them when done; the first use of the database
+//                   by a later connection removes those of a process that
+//                   died first (a crash, kill -9).
 //
 // The software providers share one key storage, so a container made through
 // one of them opens through any other, and a name is taken for all of them.
@@ -63,7 +69,19 @@ class KeyContainerStore {
   // NTE_BAD_KEYSET when there is none.
   [[nodiscard]] uint32_t open(std::string_view name, Container* out);
   // Deletes the container and its keys; NTE_BAD_KEYSET when there is none.
+  // The key bytes are overwritten in the file and the journal emptied
+  // (PlatformDatabase::checkpoint), as far as other readers allow.
   [[nodiscard]] uint32_t remove(std::string_view name);
+
+  // Marks the container as this process's for the moment: removed by a
+  // later sweep once this process is gone, unless keep() comes first.
+  // NTE_BAD_KEYSET when there is no container of that name.
+  [[nodiscard]] uint32_t markTemporary(std::string_view name);
+  // Takes the mark off (no container of that name, or no mark: 0).
+  [[nodiscard]] uint32_t keep(std::string_view name);
+  // Removes the marked containers whose process is no longer running;
+  // how many. prepare() runs it once per connection.
+  int sweepTemporary();
 
   // Stores (or replaces) the container's key of `keySpec`. NTE_BAD_KEYSET
   // when the container has been deleted meanwhile.

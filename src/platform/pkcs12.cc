@@ -15,6 +15,7 @@
 #include "base/win32_errors.h"
 #include "platform/crypto_provider.h"
 #include "platform/key_blob.h"
+#include "platform/key_container_store.h"
 #include "platform/pkcs12_support.h"
 
 namespace quorvant {
@@ -393,6 +394,11 @@ class CreatedContainers {
     }
     if (error != 0) return error;
     names_.push_back(name);
+    // Marked before the key is stored: if this process dies from here on,
+    // the next user of the database removes the container and its key.
+    if (db_ && !db_->inMemory()) {
+      if ((error = KeyContainerStore(db_).markTemporary(name)) != 0) return error;
+    }
     std::unique_ptr<CryptKey> key;
     if ((error = context->importKey(blob.bytes(), flags, &key)) != 0) return error;
     *info = context->keyProviderInfo(kAtKeyExchange);

@@ -24,16 +24,15 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // The file is made 0600 before SQLite opens it, whatever the umask; the
-// journal files SQLite creates next to it take the same mode.
+// journal files SQLite creates next to it take the same mode. What is
+// there already must be the user's own regular file (data_paths.h).
 bool CreatePrivateFile(const std::string& path, uint32_t* error) {
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (!fd.valid()) {
-    *error = errno == EACCES || errno == EPERM ? kErrorAccessDenied : kErrorIoFailed;
+  UniqueFd fd;
+  int err = 0;
+  if (!OpenDataFile(path, O_RDWR, 0600, DataOwner::kUser, &fd, &err) ||
+      !CheckDatabaseSideFiles(path, DataOwner::kUser, &err)) {
+    *error = err == EACCES || err == EPERM ? kErrorAccessDenied : kErrorIoFailed;
     return false;
-  }
-  struct stat st{};
-  if (::fstat(fd.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
-    ::fchmod(fd.get(), 0600);
   }
   return true;
 }
@@ -69,8 +68,12 @@ std::shared_ptr<PlatformDatabase> PlatformDatabase::Open(const std::string& path
   }
   // WAL with synchronous=NORMAL: a crash of the process never loses a commit
   // or corrupts the file; a power failure may lose the last commits.
+  // secure_delete: the bytes of a deleted key are overwritten in the page
+  // that held them, not left in free space (see checkpoint()).
   const int walRc = SqliteExecRetryingBusy(
-      db->get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+      db->get(),
+      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+      "PRAGMA secure_delete=ON;");
   if (walRc != SQLITE_OK) {
     *error = ClassifySqliteError(walRc) == SqliteFailure::kCorrupt ? kErrorBaddb : kErrorIoFailed;
     return nullptr;
@@ -103,14 +106,32 @@ std::shared_ptr<PlatformDatabase> PlatformDatabase::OpenInMemory(uint32_t* error
 }
 
 bool PlatformDatabase::ensureSchema(std::string_view name, std::string_view statements) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (std::find(schemas_.begin(), schemas_.end(), name) != schemas_.end()) return true;
   const std::string sql(statements);
-  const bool ok = writeTransaction([&] {
-    return sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  return runOnce(name, [&] {
+    return writeTransaction([&] {
+      return sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    });
   });
-  if (ok) schemas_.emplace_back(name);
+}
+
+bool PlatformDatabase::runOnce(std::string_view name, const std::function<bool()>& work) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (std::find(done_.begin(), done_.end(), name) != done_.end()) return true;
+  bool ok = false;
+  try {
+    ok = work();
+    if (ok) done_.emplace_back(name);
+  } catch (...) {
+    ok = false;
+  }
   return ok;
+}
+
+void PlatformDatabase::checkpoint() {
+  if (inMemory()) return;
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  static_cast<void>(sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
+                                              nullptr, nullptr));
 }
 
 bool PlatformDatabase::writeTransaction(const std::function<bool()>& work) {

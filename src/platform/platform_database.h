@@ -49,6 +49,15 @@ class PlatformDatabase {
   // Runs `statements` (a batch of CREATE ... IF NOT EXISTS) once per
   // connection for the given schema name.
   bool ensureSchema(std::string_view name, std::string_view statements);
+  // Runs `work` once per connection for `name` (until it returns true).
+  bool runOnce(std::string_view name, const std::function<bool()>& work);
+
+  // Copies the journal into the database and empties it (a TRUNCATE
+  // checkpoint), so bytes that a change overwrote (with secure_delete, the
+  // bytes of a deleted key) remain in neither file. Best effort: a reader of
+  // another process holding an old snapshot keeps the journal as it is
+  // until a later checkpoint. Nothing for an in-memory database.
+  void checkpoint();
 
   // Runs `work` inside BEGIN IMMEDIATE ... COMMIT, retrying while another
   // process holds the write lock (up to the busy timeout). `work` returns
@@ -61,7 +70,7 @@ class PlatformDatabase {
  private:
   SqliteHandle db_;
   std::string path_;
-  std::vector<std::string> schemas_;
+  std::vector<std::string> done_;  // names runOnce has run
   std::recursive_mutex mutex_;
 };
 

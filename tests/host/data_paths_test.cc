@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
+
+#include "base/user_messages.h"
 
 namespace quorvant {
 namespace {
@@ -102,12 +106,127 @@ TEST_F(DirectoryTest, ExistingDirectories) {
   // ...EnsurePrivateDirectory tightens one of ours...
   ASSERT_TRUE(EnsurePrivateDirectory(dir, nullptr));
   EXPECT_EQ(Mode(dir), 0700u);
-  // ...but never a shared sticky one like /tmp.
+  // ...but never a shared sticky one like /tmp, which others write to: it
+  // is refused and left as it is.
   std::string shared = root_ + "/shared";
   ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
   ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
-  ASSERT_TRUE(EnsurePrivateDirectory(shared, nullptr));
+  ASSERT_FALSE(EnsurePrivateDirectory(shared, nullptr));
   EXPECT_EQ(Mode(shared), 01777u);
+}
+
+// What another local user could plant or open up is refused with EACCES and
+// a message naming the path; the user's own loose modes are tightened.
+TEST_F(DirectoryTest, UnsafeDataDirectoriesAndFiles) {
+  const bool root = geteuid() == 0;
+  constexpr uid_t kOther = 65534;  // nobody
+  const std::string victim = root_ + "/victim";
+  std::ofstream(victim) << "someone else's";
+  struct Case {
+    const char* name;
+    bool needsRoot;
+    std::function<std::string(const std::string&)> setUp;  // the path to check
+    std::function<bool(const std::string&, int*)> check;
+    bool refused;
+    mode_t modeAfter;  // 0: not looked at
+  };
+  auto dir = [](mode_t mode, uid_t owner = ~0u) {
+    return [=](const std::string& p) {
+      EXPECT_EQ(mkdir(p.c_str(), 0700), 0);
+      EXPECT_EQ(chmod(p.c_str(), mode), 0);
+      if (owner != ~0u) {
+        EXPECT_EQ(chown(p.c_str(), owner, owner), 0);
+      }
+      return p;
+    };
+  };
+  auto file = [](mode_t mode, uid_t owner = ~0u) {
+    return [=](const std::string& p) {
+      std::ofstream(p) << "data";
+      EXPECT_EQ(chmod(p.c_str(), mode), 0);
+      if (owner != ~0u) {
+        EXPECT_EQ(chown(p.c_str(), owner, owner), 0);
+      }
+      return p;
+    };
+  };
+  auto link = [&](const std::string& target) {
+    return [=](const std::string& p) {
+      EXPECT_EQ(symlink(target.c_str(), p.c_str()), 0);
+      return p;
+    };
+  };
+  auto privateDir = [](const std::string& p, int* err) { return EnsurePrivateDirectory(p, err); };
+  auto machineDir = [](const std::string& p, int* err) { return EnsureMachineDirectory(p, err); };
+  auto userFile = [](const std::string& p, int* err) {
+    UniqueFd fd;
+    return OpenDataFile(p, O_RDWR, 0600, DataOwner::kUser, &fd, err);
+  };
+  auto machineFile = [](const std::string& p, int* err) {
+    UniqueFd fd;
+    return OpenDataFile(p, O_RDONLY, 0, DataOwner::kUserOrRoot, &fd, err);
+  };
+  auto sideFiles = [](const std::string& p, int* err) {
+    return CheckDatabaseSideFiles(p, DataOwner::kUser, err);
+  };
+  const Case cases[] = {
+      {"own directory others may read", false, dir(0755), privateDir, false, 0700},
+      {"own directory others may write", false, dir(0777), privateDir, true, 0777},
+      {"group-writable directory", false, dir(0770), privateDir, true, 0770},
+      {"link to a directory", false, link(root_), privateDir, true, 0},
+      {"another user's directory", true, dir(0700, kOther), privateDir, true, 0},
+      {"another user's machine directory", true, dir(0755, kOther), machineDir, true, 0},
+      {"new file", false, [](const std::string& p) { return p; }, userFile, false, 0600},
+      {"own file others may read", false, file(0644), userFile, false, 0600},
+      {"own file others may write", false, file(0666), userFile, true, 0666},
+      {"link planted as the file", false, link(victim), userFile, true, 0},
+      {"a FIFO in its place", false,
+       [](const std::string& p) {
+         EXPECT_EQ(mkfifo(p.c_str(), 0600), 0);
+         return p;
+       },
+       userFile, true, 0},
+      {"another user's file", true, file(0600, kOther), userFile, true, 0},
+      {"machine file of root", false, file(0644, root ? 0 : ~0u), machineFile, false, 0644},
+      {"machine file others may write", false, file(0664), machineFile, true, 0},
+      {"journal planted as a link", false,
+       [&](const std::string& p) {
+         std::ofstream(p) << "db";
+         EXPECT_EQ(symlink(victim.c_str(), (p + "-wal").c_str()), 0);
+         return p;
+       },
+       sideFiles, true, 0},
+      {"own journals", false,
+       [&](const std::string& p) {
+         std::ofstream(p + "-shm") << "x";
+         chmod((p + "-shm").c_str(), 0600);
+         return p;
+       },
+       sideFiles, false, 0},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsRoot && !root) continue;
+    const std::string path = c.setUp(root_ + "/case" + std::to_string(n++));
+    ScopedUserMessageCapture capture;
+    int err = 0;
+    const bool ok = c.check(path, &err);
+    EXPECT_EQ(ok, !c.refused);
+    if (c.refused) {
+      EXPECT_EQ(err, EACCES);
+      ASSERT_EQ(capture.messages().size(), 1u);
+      EXPECT_NE(capture.messages()[0].find(path), std::string::npos) << capture.messages()[0];
+    } else {
+      EXPECT_TRUE(capture.messages().empty());
+    }
+    if (c.modeAfter != 0) {
+      EXPECT_EQ(Mode(path), c.modeAfter);
+    }
+  }
+  std::ifstream in(victim);
+  std::string left((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(left, "someone else's");
 }
 
 TEST_F(DirectoryTest, Rejections) {

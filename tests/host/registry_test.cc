@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/user_messages.h"
 #include "host/registry_names.h"
 #include "support/join.h"
 
@@ -412,6 +413,75 @@ TEST_F(RegistryTest, FilePermissionsDoNotDependOnTheUmask) {
   reg_ = OpenSqliteRegistry(paths_);
   ASSERT_EQ(reg_->createKey(kHkcu, "k"), 0u);
   EXPECT_EQ(Mode(paths_.currentUser), 0600u);
+}
+
+// A home another user opened up, or a link planted where the file goes:
+// nothing is written there, each write fails with access denied, and the
+// file the link points at is left as it was.
+TEST_F(RegistryTest, UnsafeHomeIsRefused) {
+  const std::string victim = dir_ + "/victim.db";
+  std::ofstream(victim) << "someone else's";
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& home)> setUp;
+  } cases[] = {
+      {"world-writable home",
+       [](const std::string& home) {
+         ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+         ASSERT_EQ(chmod(home.c_str(), 0777), 0);
+         if (geteuid() == 0) {
+           ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
+         }
+       }},
+      {"database open to others",
+       [](const std::string& home) {
+         ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+         std::ofstream(home + "/registry.db").close();
+         ASSERT_EQ(chmod((home + "/registry.db").c_str(), 0666), 0);
+       }},
+      {"link planted as the database",
+       [&](const std::string& home) {
+         ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+         ASSERT_EQ(symlink(victim.c_str(), (home + "/registry.db").c_str()), 0);
+       }},
+      {"link planted as its journal",
+       [&](const std::string& home) {
+         ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+         ASSERT_EQ(symlink(victim.c_str(), (home + "/registry.db-wal").c_str()), 0);
+       }},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string home = dir_ + "/home" + std::to_string(n++);
+    c.setUp(home);
+    RegistryPaths paths;
+    paths.currentUser = home + "/registry.db";
+    ScopedUserMessageCapture quiet;
+    auto r = OpenSqliteRegistry(paths);
+    EXPECT_EQ(r->createKey(kHkcu, "Software\\Secret"), reg::kErrAccessDenied);
+    EXPECT_NE(r->queryValue(kHkcu, "Software\\Secret", "v", nullptr), 0u);
+    EXPECT_FALSE(quiet.messages().empty());
+  }
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "someone else's");
+}
+
+// Another process holding the write lock past the timeout makes a change
+// fail as busy, never as a permission problem; once it lets go, the change
+// goes through.
+TEST_F(RegistryTest, LockHeldByAnotherProcessIsBusyNotDenied) {
+  ASSERT_EQ(reg_->createKey(kHkcu, "k"), 0u);
+  RegistryPaths paths = paths_;
+  paths.busyTimeoutMs = 100;
+  auto waiting = OpenSqliteRegistry(paths);
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(paths_.currentUser.c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(waiting->createKey(kHkcu, "k\\busy"), win32::kErrorBusy);
+  ASSERT_EQ(sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(holder);
+  EXPECT_EQ(waiting->createKey(kHkcu, "k\\busy"), 0u);
 }
 
 TEST_F(RegistryTest, MachineRootIsReadOnlyForOthers) {
