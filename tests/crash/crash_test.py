@@ -4,7 +4,7 @@ checks what a crash may never do: lose a write that was reported done, leave a
 database that fails its integrity check, or leave a transient PFX's key
 material in any file under the data directory.
 
-    crash_test.py --tool build/bin/quorvant --trials 10 [--ops store,registry]
+    crash_test.py --tool build/bin/quorvant --trials 10 [--ops store,registry,...]
 
 Every trial runs one command, kills it after a random delay drawn around that
 command's usual run time (so some kills land mid-write and some after the
@@ -62,11 +62,18 @@ class Home:
     def call(self, *args):
         return run([self.tool, *args], self.env, timeout=60)
 
-    def killed_run(self, args, delay):
+    def killed_run(self, args, delay, stdin_text=None):
         """Runs the tool, kills it after `delay` seconds; True when it had
         finished successfully before the kill."""
         p = subprocess.Popen([self.tool, *args], env=self.env, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
+                             stderr=subprocess.DEVNULL,
+                             stdin=subprocess.PIPE if stdin_text is not None else None)
+        if stdin_text is not None:
+            try:
+                p.stdin.write(stdin_text.encode())
+                p.stdin.close()
+            except BrokenPipeError:
+                pass
         try:
             p.wait(timeout=delay)
         except subprocess.TimeoutExpired:
@@ -114,11 +121,41 @@ class Home:
         return hits
 
 
-def typical_duration(home, args, repeat=3):
+def make_pfx(directory, password):
+    """An RSA key and its self-signed certificate in a PKCS #12 file made by
+    the openssl command line, and byte strings of its private key that must
+    never be found on disk: slices of p, q and d, big- and little-endian (as
+    OpenSSL and as the providers' key blobs hold them)."""
+    from cryptography.hazmat.primitives import serialization
+    key_path = os.path.join(directory, "pfx-key.pem")
+    cert_path = os.path.join(directory, "pfx-cert.pem")
+    pfx_path = os.path.join(directory, "crash.pfx")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                    key_path, "-subj", "/CN=crash pfx", "-days", "30", "-out", cert_path],
+                   check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key_path, "-in", cert_path,
+                    "-passout", f"pass:{password}", "-out", pfx_path],
+                   check=True, capture_output=True)
+    with open(key_path, "rb") as f:
+        numbers = serialization.load_pem_private_key(f.read(), None).private_numbers()
+    secrets = []
+    for n in (numbers.p, numbers.q, numbers.d):
+        be = n.to_bytes((n.bit_length() + 7) // 8, "big")
+        middle = be[len(be) // 2 - 12:len(be) // 2 + 12]
+        secrets += [middle, middle[::-1]]
+    der = subprocess.run(["openssl", "x509", "-in", cert_path, "-outform", "DER"],
+                         check=True, capture_output=True).stdout
+    cert_der = os.path.join(directory, "pfx-cert.der")
+    with open(cert_der, "wb") as f:
+        f.write(der)
+    return pfx_path, secrets, thumbprint(cert_der)
+
+
+def typical_duration(home, args, repeat=3, stdin_text=None):
     best = None
     for _ in range(repeat):
         start = time.monotonic()
-        home.call(*args)
+        run([home.tool, *args], home.env, timeout=60, input=stdin_text)
         spent = time.monotonic() - start
         best = spent if best is None else min(best, spent)
     return best
@@ -170,11 +207,76 @@ def trial_registry(home, trials, rng):
                 raise Failure(f"registry trial {t}: committed {n}={v} reads {have.get(n)}")
 
 
+def check_no_secrets(home, secrets, what):
+    hits = home.files_holding(secrets)
+    if hits:
+        raise Failure(f"{what}: the PFX's private key is on disk in {hits}")
+
+
+def trial_pfx_info(home, pfx, trials, rng):
+    """Opens a PFX for a moment (its keys must never reach the disk)."""
+    path, password, secrets = pfx
+    spent = typical_duration(home, ["pfx", "info", path, password]) * 2
+    for t in range(trials):
+        home.killed_run(["pfx", "info", path, password], rng.uniform(0, spent))
+        home.check_integrity()
+        check_no_secrets(home, secrets, f"pfx info trial {t}")
+
+
+def trial_pfx_passwd(home, pfx, trials, rng, root):
+    """Changes a PFX's password back and forth: the file keeps opening with
+    one of the two, and its keys never reach the data directory."""
+    path, password, secrets = pfx
+    copy = os.path.join(root, "passwd.pfx")
+    shutil.copyfile(path, copy)
+    current = password
+    spent = typical_duration(home, ["pfx", "info", copy, current]) * 4
+    for t in range(trials):
+        new = f"pw{t}"
+        done = home.killed_run(["pfx", "passwd", copy, "--password-stdin"],
+                               rng.uniform(0, spent), stdin_text=f"{current}\n{new}\n")
+        opens = {pw: home.call("pfx", "info", copy, pw).returncode == 0 for pw in (current, new)}
+        if done and not opens[new]:
+            raise Failure(f"passwd trial {t}: reported done, but the new password fails")
+        if not any(opens.values()):
+            raise Failure(f"passwd trial {t}: the file opens with neither password")
+        current = new if opens[new] else current
+        home.check_integrity()
+        check_no_secrets(home, secrets, f"passwd trial {t}")
+
+
+def trial_pfx_import(home, pfx, trials, rng):
+    """Imports a PFX into MY: a done import stands, the databases stay whole."""
+    path, password, _, cert_print = pfx
+    spent = typical_duration(home, ["pfx", "import", path, "--password-stdin"],
+                             stdin_text=password + "\n") * 2
+    for t in range(trials):
+        if cert_print in home.thumbprints():
+            home.call("store", "delete", "MY", "1")
+        done = home.killed_run(["pfx", "import", path, "--password-stdin"],
+                               rng.uniform(0, spent), stdin_text=password + "\n")
+        home.check_integrity()
+        if done and cert_print not in home.thumbprints():
+            raise Failure(f"import trial {t}: reported done, but the certificate is not in MY")
+
+
+def trial_enrol(home, trials, rng):
+    """Makes key pairs and requests: the databases stay whole and readable."""
+    spent = typical_duration(home, ["enrol", "request", "crash", "--bits", "1024"], repeat=1) * 2
+    for t in range(trials):
+        home.killed_run(["enrol", "request", f"crash {t}", "--bits", "1024"],
+                        rng.uniform(0, spent))
+        home.check_integrity()
+        out = home.call("reg", "query", r"HKCU\Software")
+        if out.returncode not in (0, 1):
+            raise Failure(f"enrol trial {t}: the registry no longer reads: {out.stdout}{out.stderr}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--trials", type=int, default=10)
-    parser.add_argument("--ops", default="store,registry")
+    parser.add_argument("--ops", default="store,registry,pfx-info,pfx-passwd,pfx-import,enrol")
     parser.add_argument("--seed", type=int, default=None)
     args = parser.parse_args()
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
@@ -183,10 +285,16 @@ def main():
     passed = failed = 0
     try:
         certs = make_certificates(root, 6)
+        pfx_path, secrets, pfx_print = make_pfx(root, "crash-secret")
+        pfx = (pfx_path, "crash-secret", secrets)
         home = Home(os.path.abspath(args.tool), root)
         ops = {
             "store": lambda: trial_store(home, certs, args.trials, rng),
             "registry": lambda: trial_registry(home, args.trials, rng),
+            "pfx-info": lambda: trial_pfx_info(home, pfx, args.trials, rng),
+            "pfx-passwd": lambda: trial_pfx_passwd(home, pfx, args.trials, rng, root),
+            "pfx-import": lambda: trial_pfx_import(home, pfx + (pfx_print,), args.trials, rng),
+            "enrol": lambda: trial_enrol(home, args.trials, rng),
         }
         for op in args.ops.split(","):
             try:
