@@ -317,9 +317,80 @@ class SafeWalker {
   bool sawProtected_ = false;
 };
 
+// The bags of one plain list and the counts of its shrouded keys, nested
+// lists included.
+uint32_t ChargeVisibleBags(const SafeBagStack* bags, int depth, WorkBudget* plan) {
+  if (depth > kMaxBagNesting) return win32::kCryptEBadEncode;
+  uint32_t certificates = 0;
+  uint32_t keys = 0;
+  const int count = sk_PKCS12_SAFEBAG_num(bags);
+  for (int i = 0; i < count; ++i) {
+    const int nid = PKCS12_SAFEBAG_get_nid(sk_PKCS12_SAFEBAG_value(bags, i));
+    if (nid == NID_certBag) ++certificates;
+    if (nid == NID_keyBag || nid == NID_pkcs8ShroudedKeyBag) ++keys;
+  }
+  if (uint32_t error =
+          plan->chargeBags(static_cast<uint32_t>(count > 0 ? count : 0), certificates, keys)) {
+    return error;
+  }
+  for (int i = 0; i < count; ++i) {
+    const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+    const int nid = PKCS12_SAFEBAG_get_nid(bag);
+    if (nid == NID_safeContentsBag) {
+      if (uint32_t error = ChargeVisibleBags(PKCS12_SAFEBAG_get0_safes(bag), depth + 1, plan)) {
+        return error;
+      }
+    } else if (nid == NID_pkcs8ShroudedKeyBag) {
+      const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(bag);
+      if (shrouded == nullptr) return win32::kCryptEBadEncode;
+      const X509_ALGOR* algorithm = nullptr;
+      X509_SIG_get0(shrouded, &algorithm, nullptr);
+      uint64_t iterations = 0;
+      if (uint32_t error = CheckPbeAlgorithm(algorithm, &iterations)) return error;
+      if (uint32_t error = plan->chargeIterations(iterations)) return error;
+    }
+  }
+  return 0;
+}
+
+// Everything a file asks for that shows without the password (the MAC's
+// count, each encrypted list's, the bags of the plain lists and the counts
+// of their shrouded keys), charged to a budget of its own before an
+// import's first derivation: a file over a limit is refused at once, not
+// after the work it was allowed to ask for first.
+uint32_t ChargeVisibleWork(PKCS12* p12) {
+  WorkBudget plan;
+  if (PKCS12_mac_present(p12)) {
+    const ASN1_INTEGER* iterations = nullptr;
+    PKCS12_get0_mac(nullptr, nullptr, nullptr, &iterations, p12);
+    if (!IterationCountAllowed(iterations)) return win32::kCryptEUnknownAlgo;
+    if (uint32_t error = plan.chargeIterations(IterationCount(iterations))) return error;
+  }
+  OsslPtr<Pkcs7Stack> safes(PKCS12_unpack_authsafes(p12));
+  if (!safes) return win32::kCryptEBadEncode;
+  for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
+    PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+    if (OBJ_obj2nid(safe->type) == NID_pkcs7_data) {
+      OsslPtr<SafeBagStack> bags(PKCS12_unpack_p7data(safe));
+      if (!bags) return win32::kCryptEBadEncode;
+      if (uint32_t error = ChargeVisibleBags(bags.get(), 0, &plan)) return error;
+    } else if (OBJ_obj2nid(safe->type) == NID_pkcs7_encrypted) {
+      const PKCS7_ENC_CONTENT* content =
+          safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
+      if (content == nullptr) return win32::kCryptEBadEncode;
+      uint64_t iterations = 0;
+      if (uint32_t error = CheckPbeAlgorithm(content->algorithm, &iterations)) return error;
+      if (uint32_t error = plan.chargeIterations(iterations)) return error;
+    }
+  }
+  return 0;
+}
+
 uint32_t CheckPassword(PKCS12* p12, int authSafeType, const PfxPassword& password) {
   // Public-key integrity mode (a signed authSafe) is not supported.
   if (authSafeType != NID_pkcs7_data) return win32::kCryptEInvalidMsgType;
+  // One derivation at most (the MAC's, or the first protected item's), each
+  // under the single limit: the file's other counts matter to an import.
   WorkBudget budget;
   if (PKCS12_mac_present(p12)) return VerifyMac(p12, password, &budget);
   SafeWalker walker(password, nullptr, &budget);
@@ -516,6 +587,7 @@ uint32_t PfxImportCertStore(std::span<const uint8_t> blob, const char16_t* passw
     int authSafeType = NID_undef;
     if (uint32_t error = ParsePfx(blob, &p12, &authSafeType)) return error;
     if (authSafeType != NID_pkcs7_data) return win32::kCryptEInvalidMsgType;
+    if (uint32_t error = ChargeVisibleWork(p12.get())) return error;
     // With a MAC the file is authenticated first; without one, every
     // encrypted item below must decrypt with the password.
     WorkBudget budget;

@@ -455,6 +455,11 @@ bool IsGuidName(const std::string& name) {
   return name[15] == '4' && std::string("89AB").find(name[20]) != std::string::npos;
 }
 
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 Bytes Encoded(const CertContext& c) { return Bytes(c.encoded().begin(), c.encoded().end()); }
 
 // The certificates of a PEM file, in order, as DER.
@@ -736,6 +741,113 @@ TEST_F(Pkcs12Test, TotalDerivationWorkIsBounded) {
   // The whole file stays under the limit of its size.
   Bytes large(kPfxMaxFileSize + 1, 0x30);
   EXPECT_FALSE(PfxIsPfxBlob(large));
+}
+
+// DER of hostile files, built by hand: what they ask for shows without the
+// password, and their encrypted parts are noise that no derivation needs
+// to reach.
+Bytes Tlv(uint8_t tag, const Bytes& content) {
+  Bytes out{tag};
+  const size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<uint8_t>(n));
+  } else {
+    Bytes length;
+    for (size_t v = n; v > 0; v >>= 8) length.insert(length.begin(), static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(0x80 | length.size()));
+    out.insert(out.end(), length.begin(), length.end());
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+Bytes Seq(std::initializer_list<Bytes> parts) {
+  Bytes content;
+  for (const Bytes& p : parts) content.insert(content.end(), p.begin(), p.end());
+  return Tlv(0x30, content);
+}
+Bytes Integer(uint32_t v) {
+  Bytes bytes;
+  for (; v > 0; v >>= 8) bytes.insert(bytes.begin(), static_cast<uint8_t>(v));
+  if (bytes.empty() || bytes[0] & 0x80) bytes.insert(bytes.begin(), 0);
+  return Tlv(0x02, bytes);
+}
+Bytes Oid(Bytes encoded) { return Tlv(0x06, encoded); }
+const Bytes kDataOid{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x01};
+const Bytes kEncryptedDataOid{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x06};
+const Bytes kShroudedKeyBagOid{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x0c, 0x0a, 0x01, 0x02};
+const Bytes kCertBagOid{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x0c, 0x0a, 0x01, 0x03};
+const Bytes kX509CertOid{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x16, 0x01};
+const Bytes kTripleDesPbeOid{0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x0c, 0x01, 0x03};
+const Bytes kSha1Oid{0x2b, 0x0e, 0x03, 0x02, 0x1a};
+
+Bytes Pbe(uint32_t iterations) {
+  return Seq({Oid(kTripleDesPbeOid), Seq({Tlv(0x04, Bytes(8, 0x5a)), Integer(iterations)})});
+}
+Bytes ShroudedKeyBag(uint32_t iterations) {
+  return Seq({Oid(kShroudedKeyBagOid),
+              Tlv(0xa0, Seq({Pbe(iterations), Tlv(0x04, Bytes(640, 0xc3))}))});
+}
+Bytes CertBag() {
+  return Seq({Oid(kCertBagOid),
+              Tlv(0xa0, Seq({Oid(kX509CertOid), Tlv(0xa0, Tlv(0x04, Bytes(16, 0x30)))}))});
+}
+Bytes PlainSafe(const Bytes& bags) {
+  return Seq({Oid(kDataOid), Tlv(0xa0, Tlv(0x04, Tlv(0x30, bags)))});
+}
+Bytes EncryptedSafe(uint32_t iterations) {
+  return Seq({Oid(kEncryptedDataOid),
+              Tlv(0xa0, Seq({Integer(0), Seq({Oid(kDataOid), Pbe(iterations),
+                                               Tlv(0x80, Bytes(64, 0x77))})}))});
+}
+// A PFX over `safes` with a MAC of `macIterations` that no password matches.
+Bytes HostilePfx(const Bytes& safes, uint32_t macIterations) {
+  const Bytes authSafe = Tlv(0x30, safes);
+  return Seq({Integer(3), Seq({Oid(kDataOid), Tlv(0xa0, Tlv(0x04, authSafe))}),
+              Seq({Seq({Seq({Oid(kSha1Oid), Tlv(0x05, {})}), Tlv(0x04, Bytes(20, 0x11))}),
+                   Tlv(0x04, Bytes(8, 0x22)), Integer(macIterations)})});
+}
+Bytes Repeat(const Bytes& one, int times) {
+  Bytes out;
+  for (int i = 0; i < times; ++i) out.insert(out.end(), one.begin(), one.end());
+  return out;
+}
+
+// Files over a limit of the work they ask for are refused before an
+// import's first derivation: the MAC of each is wrong, so any derivation
+// would have ended in "wrong password" instead of the limit's code.
+TEST_F(Pkcs12Test, HostileFilesAreRefusedBeforeAnyDerivation) {
+  struct Case {
+    const char* name;
+    Bytes file;
+  } cases[] = {
+      {"100 keys at 1,000,000 iterations",
+       HostilePfx(PlainSafe(Repeat(ShroudedKeyBag(1000000), 100)), 1000000)},
+      {"4,000 certificate and key bags",
+       HostilePfx(PlainSafe(Repeat(CertBag(), 2000) + Repeat(ShroudedKeyBag(1), 2000)), 1)},
+      {"four keys whose counts together pass the total",
+       HostilePfx(PlainSafe(Repeat(ShroudedKeyBag(kPfxMaxIterations), 4)), 1000)},
+      {"encrypted lists whose counts together pass the total",
+       HostilePfx(Repeat(EncryptedSafe(kPfxMaxIterations), 4) + PlainSafe(ShroudedKeyBag(1)),
+                  1000)},
+      {"nested lists past the certificate limit",
+       HostilePfx(PlainSafe(Repeat(Seq({Oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x0c,
+                                              0x0a, 0x01, 0x06}),
+                                        Tlv(0xa0, Tlv(0x30, Repeat(CertBag(), 300)))}),
+                                   2)),
+                  1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(PfxIsPfxBlob(c.file));
+    CertStore store;
+    EXPECT_EQ(PfxImportCertStore(c.file, u"guess", 0, db_, &store), win32::kErrorNotEnoughQuota);
+  }
+  EXPECT_EQ(containerCount(), 0);
+  // The same shape within the limits gets as far as the password.
+  CertStore store;
+  EXPECT_EQ(PfxImportCertStore(HostilePfx(PlainSafe(ShroudedKeyBag(1000)), 1000), u"guess", 0,
+                               db_, &store),
+            win32::kErrorInvalidPassword);
 }
 
 // Our file, read by OpenSSL's command line (without -legacy) and by
