@@ -66,8 +66,8 @@ step store delete MY 1
 echo; echo "== PKCS #12 files and the certificate filter"
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -name demo \
   -out "$work/demo.pfx" -passout pass:demo-secret
-step pfx info "$work/demo.pfx" demo-secret
-step pfx info "$work/demo.pfx" wrong-password
+echo demo-secret | step pfx info "$work/demo.pfx" --password-stdin
+echo wrong-password | step pfx info "$work/demo.pfx" --password-stdin
 bash tests/pfx/data/make_filter_certs.sh "$work/leaves" >/dev/null
 for leaf in alice bob wang; do "$q" store add MY "$work/leaves/$leaf.der" >/dev/null; done
 step filter 'S_O=%Bank' --flags 0x08
@@ -174,8 +174,8 @@ openssl pkcs12 -info -nokeys -in "$work/exported/互通測試 Holder.pfx" -passi
 echo mobile-pw | step pfx mobile --store '' --password-stdin | cut -c1-76
 cp "$work/interop/openssl.pfx" "$work/change.pfx"
 printf '中文密碼測試\nnew-secret\n' | step pfx passwd "$work/change.pfx" --password-stdin
-step pfx info "$work/change.pfx" new-secret
-step pfx info "$work/change.pfx" 中文密碼測試
+echo new-secret | step pfx info "$work/change.pfx" --password-stdin
+echo 中文密碼測試 | step pfx info "$work/change.pfx" --password-stdin
 "$q" store delete MY 1 >/dev/null
 "$q" store delete ROOT 1 >/dev/null
 echo; echo "== Enrolment: a key pair and its request, openssl as the authority, the reply installed"

@@ -216,9 +216,10 @@ def check_no_secrets(home, secrets, what):
 def trial_pfx_info(home, pfx, trials, rng):
     """Opens a PFX for a moment (its keys must never reach the disk)."""
     path, password, secrets = pfx
-    spent = typical_duration(home, ["pfx", "info", path, password]) * 2
+    info = ["pfx", "info", path, "--password-stdin"]
+    spent = typical_duration(home, info, stdin_text=password + "\n") * 2
     for t in range(trials):
-        home.killed_run(["pfx", "info", path, password], rng.uniform(0, spent))
+        home.killed_run(info, rng.uniform(0, spent), stdin_text=password + "\n")
         home.check_integrity()
         check_no_secrets(home, secrets, f"pfx info trial {t}")
 
@@ -230,12 +231,14 @@ def trial_pfx_passwd(home, pfx, trials, rng, root):
     copy = os.path.join(root, "passwd.pfx")
     shutil.copyfile(path, copy)
     current = password
-    spent = typical_duration(home, ["pfx", "info", copy, current]) * 4
+    spent = typical_duration(home, ["pfx", "info", copy, "--password-stdin"],
+                             stdin_text=current + "\n") * 4
     for t in range(trials):
         new = f"pw{t}"
         done = home.killed_run(["pfx", "passwd", copy, "--password-stdin"],
                                rng.uniform(0, spent), stdin_text=f"{current}\n{new}\n")
-        opens = {pw: home.call("pfx", "info", copy, pw).returncode == 0 for pw in (current, new)}
+        opens = {pw: run([home.tool, "pfx", "info", copy, "--password-stdin"], home.env,
+                         timeout=60, input=pw + "\n").returncode == 0 for pw in (current, new)}
         if done and not opens[new]:
             raise Failure(f"passwd trial {t}: reported done, but the new password fails")
         if not any(opens.values()):

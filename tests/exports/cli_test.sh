@@ -64,9 +64,13 @@ expect "a failing last call sets the status" $'0\nresult: 0 成功(0)\n\n\nresul
 # PFX files and the certificate filter.
 pfx=$(mktemp -d)
 bash "$(dirname "$0")/../pfx/data/make_pfx_files.sh" "$pfx" >/dev/null
-expect "pfx info" "    Private key: yes" 0 -- sh -c "\"$q\" pfx info \"$pfx/default.pfx\" secret | grep 'Private key'"
+expect "pfx info" "    Private key: yes" 0 -- sh -c "echo secret | \"$q\" pfx info \"$pfx/default.pfx\" --password-stdin | grep 'Private key'"
+expect "pfx info from a descriptor" "    Private key: yes" 0 -- sh -c "\"$q\" pfx info \"$pfx/default.pfx\" --password-fd 3 3<<EOF | grep 'Private key'
+secret
+EOF"
+expect "pfx info warns of a password on the command line" "quorvant: warning: a password on the command line is visible to other users; use --password-stdin or --password-fd" 0 -- sh -c "\"$q\" pfx info \"$pfx/default.pfx\" secret 2>&1 >/dev/null"
 expect "pfx info result" "result: 0 成功(0)" 0 -- sh -c "\"$q\" pfx info \"$pfx/nopass.pfx\" | tail -n 1"
-expect "pfx wrong password" $'result: 5208 PKCS12 密碼錯誤(5208)\nsystem error: 0x00000056 The specified network password is not correct.' 1 -- "$q" pfx info "$pfx/default.pfx" wrong
+expect "pfx wrong password" $'result: 5208 PKCS12 密碼錯誤(5208)\nsystem error: 0x00000056 The specified network password is not correct.' 1 -- sh -c "echo wrong | \"$q\" pfx info \"$pfx/default.pfx\" --password-stdin"
 expect "pfx not a pfx" "result: 5207 PKCS12檔案格式錯誤(5207)" 0 -- sh -c "\"$q\" pfx info \"$pfx/notes.pfx\" | head -n 1"
 expect "pfx empty file" "result: 5401 憑證交換檔讀取失敗(5401)" 0 -- sh -c "\"$q\" pfx info \"$pfx/zero.pfx\" | head -n 1"
 cp "$pfx/default.pfx" "$pfx/changed.pfx"
@@ -76,7 +80,7 @@ expect "pfx query" $'certificate: O=Bank, CN=Pfx Holder\nresult: 0 成功(0)' 0 
 "$q" store add MY "$pfx/cert.pem" >/dev/null
 expect "filter finds nothing in MY" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter 'S_CN=Nobody' | head -n 1"
 expect "filter skips a self-signed (authority) certificate" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter '' | head -n 1"
-expect "filter usage" $'quorvant: --flags needs a value\nusage: quorvant pfx info FILE [PASSWORD]' 0 -- sh -c "\"$q\" filter x --flags 2>&1 | head -n 2"
+expect "filter usage" $'quorvant: --flags needs a value\nusage: quorvant pfx info FILE [--password-stdin | --password-fd N]' 0 -- sh -c "\"$q\" filter x --flags 2>&1 | head -n 2"
 expect "unknown store" $'quorvant: no store named \'nope\': the stores are MY, CA and ROOT\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" store list nope
 expect "unreadable file" $'quorvant: cannot read /nonexistent/c.der: No such file or directory\nresult: 1002 檔案無法讀取(1002)\nsystem error: 0x00000002 The system cannot find the file specified.' 1 -- "$q" cert /nonexistent/c.der
 bash "$(dirname "$0")/../pfx/data/make_filter_certs.sh" "$pfx/leaves" >/dev/null

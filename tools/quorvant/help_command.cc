@@ -51,10 +51,12 @@ constexpr CommandHelp kCommands[] = {
      "  certificate file; delete takes the number list shows.\n"},
     {"cert", "quorvant cert FILE\n  Every field of a DER or PEM certificate as the component reads it.\n"},
     {"pfx",
-     "quorvant pfx info FILE [PASSWORD]\n"
+     "quorvant pfx info FILE [--password-stdin | --password-fd N]\n"
      "  The certificates and keys of a PKCS #12 file (its keys stay in memory).\n"
-     "  Without PASSWORD the file is opened with no password, which is not the\n"
-     "  same as an empty one.\n"
+     "  The password is typed at the terminal, or read as a line from standard\n"
+     "  input or descriptor N; with none of these the file is opened with no\n"
+     "  password, which is not the same as an empty one. (A password after FILE\n"
+     "  still works, with a warning: other users can read it.)\n"
      "quorvant pfx import|query|export|mobile|passwd ...\n"
      "  ImportPfxToIE, QueryPfxInfo, ExportPfxFromIE, ExportMobileFrom*,\n"
      "  ChangePfxPasswd. Passwords are read from the terminal without echo, or\n"

@@ -12,7 +12,7 @@
 //   quorvant hash-file [--md5|--sha1|--sha256|--sha512] FILE
 //   quorvant reg query|add|delete KEY [options]   the registry store
 //   quorvant store ..., quorvant cert FILE        the certificate stores
-//   quorvant pfx info FILE [PASSWORD]             a PKCS #12 file's certificates
+//   quorvant pfx info FILE [--password-stdin]     a PKCS #12 file's certificates
 //   quorvant pfx import|query|export|mobile|passwd FILE ...   the PFX operations
 //   quorvant filter TEXT [--flags N] ...          CertificateFilter on a store
 //   quorvant select ..., quorvant sign ...        signer selection and signatures

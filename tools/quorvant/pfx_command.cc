@@ -5,6 +5,7 @@
 
 #include "QuorvantAdmin.h"
 #include "export_calls.h"
+#include "passwords.h"
 #include "results.h"
 #include "pfx_operation_commands.h"
 
@@ -15,7 +16,7 @@ constexpr int kExitUsage = 64;
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: quorvant pfx info FILE [PASSWORD]\n"
+               "usage: quorvant pfx info FILE [--password-stdin | --password-fd N]\n"
                "       quorvant pfx import|query|export|mobile|passwd ... (pfx_operation_commands.h)\n"
                "       quorvant filter TEXT [--flags N] [--key-usage N] [--store MY|CA|ROOT]\n");
   return kExitUsage;
@@ -25,10 +26,31 @@ int Usage() {
 
 int PfxCommand(const std::vector<std::string>& args) {
   if (IsPfxOperationCommand(args)) return PfxOperationCommand(args);
-  if (args.size() < 2 || args.size() > 3 || args[0] != "info") return Usage();
-  const std::u16string path = Utf16FromUtf8(args[1]);
-  const std::u16string password = Utf16FromUtf8(args.size() == 3 ? args[2] : "");
-  return PrintReport(QuorvantPfxInfo(path.c_str(), password.c_str()));
+  if (args.empty() || args[0] != "info") return Usage();
+  std::vector<std::string> positional;
+  PasswordSource source;
+  for (size_t i = 1; i < args.size(); ++i) {
+    bool bad = false;
+    if (ParsePasswordOption(args, &i, &source, &bad)) {
+      if (bad) return Usage();
+    } else {
+      positional.push_back(args[i]);
+    }
+  }
+  if (positional.empty() || positional.size() > 2) return Usage();
+  Password password;
+  if (positional.size() == 2) {
+    // Older scripts name the password here; it still works, but anyone on
+    // the machine can read it while the command runs.
+    std::fprintf(stderr,
+                 "quorvant: warning: a password on the command line is visible to other "
+                 "users; use --password-stdin or --password-fd\n");
+    password.assignUtf8(positional[1]);
+  } else if (!ReadPassword(source, "PFX password: ", &password)) {
+    return Usage();
+  }
+  const std::u16string path = Utf16FromUtf8(positional[0]);
+  return PrintReport(QuorvantPfxInfo(path.c_str(), password.get()));
 }
 
 int FilterCommand(const std::vector<std::string>& args) {

@@ -1,7 +1,7 @@
 // `quorvant pfx info` and `quorvant filter`: a PKCS #12 file's certificates,
 // and the certificates CertificateFilter selects from a store.
 //
-//   quorvant pfx info FILE [PASSWORD]
+//   quorvant pfx info FILE [--password-stdin | --password-fd N]
 //   quorvant filter TEXT [--flags N] [--key-usage N] [--store MY|CA|ROOT]
 //
 // Both end with the result code and its message.

@@ -1,9 +1,5 @@
 #include "pfx_operation_commands.h"
 
-#include <string.h>  // explicit_bzero
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -11,6 +7,7 @@
 
 #include "QuorvantATL.h"
 #include "export_calls.h"
+#include "passwords.h"
 #include "results.h"
 
 namespace quorvant::cli {
@@ -20,44 +17,26 @@ constexpr int kExitUsage = 64;
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: quorvant pfx import FILE [--flags N] [--key-usage N] [--password-stdin]\n"
-               "       quorvant pfx query FILE [--flags N] [--key-usage N] [--password-stdin]\n"
+               "usage: quorvant pfx import FILE [--flags N] [--key-usage N] [PASSWORD-SOURCE]\n"
+               "       quorvant pfx query FILE [--flags N] [--key-usage N] [PASSWORD-SOURCE]\n"
                "       quorvant pfx export FILTER FOLDER [--flags N] [--key-usage N] "
-               "[--password-stdin]\n"
-               "       quorvant pfx mobile FILE [--key-usage N] [--password-stdin]\n"
+               "[PASSWORD-SOURCE]\n"
+               "       quorvant pfx mobile FILE [--key-usage N] [PASSWORD-SOURCE]\n"
                "       quorvant pfx mobile --store FILTER [--flags N] [--key-usage N] "
-               "[--password-stdin]\n"
-               "       quorvant pfx passwd FILE [--password-stdin]\n"
-               "Passwords come from the terminal (not echoed) or, with --password-stdin,\n"
-               "one a line from standard input (passwd: the old one, then the new one).\n"
-               "Without either, the component's own dialog asks.\n");
+               "[PASSWORD-SOURCE]\n"
+               "       quorvant pfx passwd FILE [PASSWORD-SOURCE]\n"
+               "PASSWORD-SOURCE: --password-stdin or --password-fd N (passwd: the old\n"
+               "password, then the new one). %s"
+               "Without a source or a terminal, the component's own dialog asks.\n",
+               kPasswordUsage);
   return kExitUsage;
 }
-
-// A password as the interface takes it, wiped when it goes.
-class Password {
- public:
-  ~Password() { wipe(); }
-  void assignUtf8(std::string& utf8) {
-    wipe();
-    text_ = Utf16FromUtf8(utf8);
-    explicit_bzero(utf8.data(), utf8.size());
-  }
-  const char16_t* get() const { return text_.c_str(); }
-
- private:
-  void wipe() {
-    if (!text_.empty()) explicit_bzero(text_.data(), text_.size() * sizeof(char16_t));
-    text_.clear();
-  }
-  std::u16string text_;
-};
 
 struct Options {
   std::vector<std::string> positional;
   int32_t flags = 0;
   int32_t keyUsage = 0;
-  bool passwordStdin = false;
+  PasswordSource password;
   bool store = false;
 };
 
@@ -65,8 +44,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args) {
   Options options;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--password-stdin") {
-      options.passwordStdin = true;
+    bool bad = false;
+    if (ParsePasswordOption(args, &i, &options.password, &bad)) {
+      if (bad) return std::nullopt;
     } else if (a == "--store") {
       options.store = true;
     } else if (a == "--flags" || a == "--key-usage") {
@@ -81,33 +61,6 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args) {
     }
   }
   return options;
-}
-
-// One password: a line of standard input, or typed at the terminal without
-// echo, or nothing (the component's dialog asks) when there is neither.
-bool ReadPassword(const Options& options, const char* prompt, Password* out) {
-  std::string line;
-  if (options.passwordStdin) {
-    if (!std::getline(std::cin, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    out->assignUtf8(line);
-    return true;
-  }
-  if (!::isatty(STDIN_FILENO)) return true;
-  termios saved{};
-  const bool haveTerminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (haveTerminal) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::fprintf(stderr, "%s", prompt);
-  const bool read = static_cast<bool>(std::getline(std::cin, line));
-  if (haveTerminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-  std::fprintf(stderr, "\n");
-  if (!read) return false;
-  out->assignUtf8(line);
-  return true;
 }
 
 // A file argument as the folder and name the operations take: the folder
@@ -140,7 +93,7 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
 
   if (command == "import" || command == "query") {
     if (o.positional.size() != 1 || o.store) return Usage();
-    if (!ReadPassword(o, "PFX password: ", &password)) return Usage();
+    if (!ReadPassword(o.password, "PFX password: ", &password)) return Usage();
     const Location at = Locate(o.positional[0]);
     const int32_t code =
         command == "import"
@@ -156,7 +109,7 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
   }
   if (command == "export") {
     if (o.positional.size() != 2 || o.store) return Usage();
-    if (!ReadPassword(o, "Password for the new file: ", &password)) return Usage();
+    if (!ReadPassword(o.password, "Password for the new file: ", &password)) return Usage();
     const std::u16string filter = Utf16FromUtf8(o.positional[0]);
     std::error_code ignored;
     const std::u16string folder =
@@ -172,11 +125,11 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
     if (o.positional.size() != 1) return Usage();
     std::string text;
     if (o.store) {
-      if (!ReadPassword(o, "Mobile password: ", &password)) return Usage();
+      if (!ReadPassword(o.password, "Mobile password: ", &password)) return Usage();
       const std::u16string filter = Utf16FromUtf8(o.positional[0]);
       text = TakeText(::ExportMobileFromIE(filter.c_str(), password.get(), o.flags, o.keyUsage));
     } else {
-      if (!ReadPassword(o, "PFX password: ", &password)) return Usage();
+      if (!ReadPassword(o.password, "PFX password: ", &password)) return Usage();
       const Location at = Locate(o.positional[0]);
       text = TakeText(::ExportMobileFromPfx(at.folder.c_str(), at.name.c_str(), password.get(),
                                             o.flags, o.keyUsage));
@@ -187,8 +140,8 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
   if (command == "passwd") {
     if (o.positional.size() != 1 || o.store) return Usage();
     Password newPassword;
-    if (!ReadPassword(o, "Old password: ", &password) ||
-        !ReadPassword(o, "New password: ", &newPassword)) {
+    if (!ReadPassword(o.password, "Old password: ", &password) ||
+        !ReadPassword(o.password, "New password: ", &newPassword)) {
       return Usage();
     }
     const Location at = Locate(o.positional[0]);
