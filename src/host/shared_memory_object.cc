@@ -15,6 +15,7 @@
 #include <ctime>
 #include <new>
 
+#include "base/environment.h"
 #include "host/system_messages.h"
 #include "base/win32_errors.h"
 
@@ -69,10 +70,10 @@ bool SameObject(int fd, const std::string& name) {
 
 // XDG_RUNTIME_DIR only when it is safe to create names in: an absolute path
 // of a real directory of ours with no group or other permissions.
-bool UsableRuntimeDirectory(const char* dir) {
-  if (dir == nullptr || dir[0] != '/') return false;
+bool UsableRuntimeDirectory(const std::optional<std::string>& dir) {
+  if (!dir || dir->empty() || (*dir)[0] != '/') return false;
   struct stat st{};
-  if (::lstat(dir, &st) != 0) return false;
+  if (::lstat(dir->c_str(), &st) != 0) return false;
   return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
@@ -85,11 +86,11 @@ thread_local int guardDepth = 0;
 }  // namespace
 
 std::string SharedObjectDirectory() {
-  // The only reader of XDG_RUNTIME_DIR; secure_getenv, since a set-user-id
+  // Through the environment's one reader (secure_getenv): a set-user-id
   // host must not be steered into another user's folder.
-  const char* runtime = ::secure_getenv("XDG_RUNTIME_DIR");
+  const std::optional<std::string> runtime = ProcessEnvironmentValue("XDG_RUNTIME_DIR");
   if (UsableRuntimeDirectory(runtime)) {
-    std::string dir(runtime);
+    std::string dir(*runtime);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     return dir;
   }
