@@ -9,7 +9,7 @@
 namespace quorvant {
 namespace {
 
-bool HasDisplay(const DialogEnvLookup& env) {
+bool HasDisplay(const EnvLookup& env) {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
     std::optional<std::string> value = env(name);
     if (value && !value->empty()) return true;
@@ -40,7 +40,7 @@ std::shared_ptr<DialogHost> SharedScriptedHost(const std::string& scriptPath,
 
 }  // namespace
 
-std::shared_ptr<DialogHost> MakeConfiguredDialogHost(const DialogEnvLookup& env) {
+std::shared_ptr<DialogHost> MakeConfiguredDialogHost(const EnvLookup& env) {
   const std::string kind = env("QUORVANT_DIALOGS").value_or("");
   if (kind == "scripted") {
     return SharedScriptedHost(env("QUORVANT_DIALOG_SCRIPT").value_or(""),

@@ -166,11 +166,6 @@ class DialogHost {
 // The host for processes where no dialog can be shown.
 std::shared_ptr<DialogHost> MakeNoDialogHost();
 
-// The environment lookup of base/environment.h, under the name the dialog
-// code has always used.
-using DialogEnvLookup = EnvLookup;
-inline DialogEnvLookup ProcessDialogEnvironment() { return ProcessEnvironment(); }
-
 // The host the configuration asks for:
 //   QUORVANT_DIALOGS = none | scripted | gtk | auto. auto (also when unset or
 //     empty) is gtk when a display is set (DISPLAY or WAYLAND_DISPLAY) and the
@@ -181,7 +176,7 @@ inline DialogEnvLookup ProcessDialogEnvironment() { return ProcessEnvironment();
 //   QUORVANT_DIALOG_HELPER = the helper program, instead of the search of
 //     FindDialogHelper (helper_dialog_host.h).
 std::shared_ptr<DialogHost> MakeConfiguredDialogHost(
-    const DialogEnvLookup& env = ProcessDialogEnvironment());
+    const EnvLookup& env = ProcessEnvironment());
 
 }  // namespace quorvant
 

@@ -201,7 +201,7 @@ std::string ModuleDirectory() {
 
 }  // namespace
 
-std::string FindDialogHelper(const DialogEnvLookup& env) {
+std::string FindDialogHelper(const EnvLookup& env) {
   if (std::optional<std::string> configured = env("QUORVANT_DIALOG_HELPER");
       configured && !configured->empty()) {
     return IsExecutableFile(*configured) ? *configured : std::string();

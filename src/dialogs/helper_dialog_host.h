@@ -58,7 +58,7 @@ class HelperDialogHost final : public ModelDialogHost {
 // executable of <dir>/quorvant-dialogs, <dir>/../libexec/quorvant/quorvant-dialogs
 // and <dir>/../bin/quorvant-dialogs; otherwise quorvant-dialogs on $PATH.
 // Empty when there is none.
-std::string FindDialogHelper(const DialogEnvLookup& env);
+std::string FindDialogHelper(const EnvLookup& env);
 
 }  // namespace quorvant
 

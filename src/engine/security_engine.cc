@@ -21,7 +21,7 @@ SecurityEngine::SecurityEngine(EngineServices servicesIn)
   if (!services.host.osVersion || !services.host.osVersion->read(&osVersion)) {
     osVersion = OsVersionInfo{};
   }
-  userHomePath = ComputeUserHomePath(osVersion, services.host.environment.get());
+  userHomePath = ComputeUserHomePath(osVersion, services.host.environment);
   ieProtectedMode =
       services.host.protectedMode && services.host.protectedMode->isProtectedMode();
 }

@@ -9,9 +9,9 @@ namespace {
 // with its terminator is not returned.
 constexpr size_t kEnvironmentBufferSize = 255;
 
-std::string ReadVariable(Environment* environment, const char* name) {
-  if (environment == nullptr) return std::string();
-  std::optional<std::string> value = environment->get(name);
+std::string ReadVariable(const EnvLookup& environment, const char* name) {
+  if (!environment) return std::string();
+  std::optional<std::string> value = environment(name);
   if (!value || value->empty()) return std::string();
   std::string narrow = NarrowFromOsText(*value);
   if (narrow.size() >= kEnvironmentBufferSize) return std::string();
@@ -20,7 +20,7 @@ std::string ReadVariable(Environment* environment, const char* name) {
 
 }  // namespace
 
-std::string ComputeUserHomePath(const OsVersionInfo& osVersion, Environment* environment) {
+std::string ComputeUserHomePath(const OsVersionInfo& osVersion, const EnvLookup& environment) {
   if (osVersion.majorVersion <= 4) {
     std::string windowsDirectory = ReadVariable(environment, "WINDIR");
     if (windowsDirectory.size() < 2) windowsDirectory = "C:\\WINDOWS";

@@ -14,7 +14,7 @@ namespace quorvant {
 // USERPROFILE is normally unset, the user's home directory (HOME) stands in
 // for it so that a Linux user gets a real folder. Narrow text in the
 // component's code page.
-std::string ComputeUserHomePath(const OsVersionInfo& osVersion, Environment* environment);
+std::string ComputeUserHomePath(const OsVersionInfo& osVersion, const EnvLookup& environment);
 
 }  // namespace quorvant
 

@@ -36,13 +36,6 @@ class LinuxOsVersionSource final : public OsVersionSource {
   bool isServerR2() override { return false; }
 };
 
-class OsEnvironment final : public Environment {
- public:
-  std::optional<std::string> get(const char* name) override {
-    return ProcessEnvironmentValue(name);
-  }
-};
-
 // A host that runs the component sandboxed the way the browser's protected
 // mode does announces it with QUORVANT_PROTECTED_MODE=1 in the environment
 // of the process; nothing else on Linux tells a library it is sandboxed.
@@ -86,7 +79,7 @@ class LinuxNetworkAdapters final : public NetworkAdapters {
 HostServices DefaultHostServices() {
   HostServices services;
   services.osVersion = std::make_shared<LinuxOsVersionSource>();
-  services.environment = std::make_shared<OsEnvironment>();
+  services.environment = ProcessEnvironment();
   services.protectedMode = std::make_shared<EnvironmentProtectedModeProbe>();
   services.clock = std::make_shared<SystemClock>();
   services.moduleVersion = MakeModuleVersionReader();

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/environment.h"
+
 namespace quorvant {
 
 class Registry;
@@ -42,13 +44,6 @@ class OsVersionSource {
   virtual bool read(OsVersionInfo* out) = 0;
   // GetSystemMetrics(SM_SERVERR2).
   virtual bool isServerR2() = 0;
-};
-
-class Environment {
- public:
-  virtual ~Environment() = default;
-  // The variable's value as the OS holds it (UTF-8), or nothing when unset.
-  virtual std::optional<std::string> get(const char* name) = 0;
 };
 
 // Whether the hosting process runs sandboxed in the way the browser's
@@ -91,7 +86,8 @@ class NetworkAdapters {
 
 struct HostServices {
   std::shared_ptr<OsVersionSource> osVersion;
-  std::shared_ptr<Environment> environment;
+  // The variables as the OS holds them (UTF-8); base/environment.h.
+  EnvLookup environment;
   std::shared_ptr<ProtectedModeProbe> protectedMode;
   std::shared_ptr<Clock> clock;
   std::shared_ptr<ModuleVersionReader> moduleVersion;

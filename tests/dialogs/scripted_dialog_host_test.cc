@@ -305,7 +305,7 @@ class ConfiguredHostTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  static DialogEnvLookup Env(std::map<std::string, std::string> vars) {
+  static EnvLookup Env(std::map<std::string, std::string> vars) {
     return [vars](const char* name) -> std::optional<std::string> {
       auto it = vars.find(name);
       if (it == vars.end()) return std::nullopt;

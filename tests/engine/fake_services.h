@@ -37,10 +37,10 @@ class FakeOsVersion final : public OsVersionSource {
   bool isServerR2() override { return serverR2; }
 };
 
-class FakeEnvironment final : public Environment {
+class FakeEnvironment {
  public:
   std::map<std::string, std::string> values;
-  std::optional<std::string> get(const char* name) override {
+  std::optional<std::string> get(const char* name) const {
     auto it = values.find(name);
     if (it == values.end()) return std::nullopt;
     return it->second;
@@ -125,7 +125,7 @@ struct FakeServices {
   EngineServices engineServices() const {
     EngineServices s;
     s.host.osVersion = osVersion;
-    s.host.environment = environment;
+    s.host.environment = [env = environment](const char* name) { return env->get(name); };
     s.host.protectedMode = protectedMode;
     s.host.clock = clock;
     s.host.moduleVersion = moduleVersion;
