@@ -711,6 +711,15 @@ QUORVANT_API BSTR QuorvantPendingKeys(int32_t purgeOlderThanDays) {
     for (const std::string& name : names) {
       if (installed.count(WideFromUtf8(name)) != 0) continue;
       const std::optional<PendingKeyRecord> record = ReadPendingRecord(*registry, kRecordPath, name);
+      // A record is a key of values only; one with keys below it is the
+      // component's own settings (the bridge's approved sites), not a
+      // damaged record.
+      std::string below;
+      if (!record && registry->enumSubkey(RegRoot::kCurrentUser,
+                                          std::string(kRecordPath) + "\\" + name, 0,
+                                          &below) == 0) {
+        continue;
+      }
       const std::string when = record ? record->dateTime : std::string("?");
       const std::string cn = record ? Utf8FromWide(ToInterfaceText(record->commonName)) : "?";
       ++pending;

@@ -138,6 +138,12 @@ enrol=$(mktemp -d)
 printf -- '-----BEGIN PKCS7-----\nMIIB\n' > "$enrol/unclosed.p7b"
 expect "enrol accept unclosed armour" $'5008\nresult: 5008 Base64 編碼錯誤(5008)' 1 -- "$q" enrol accept "$enrol/unclosed.p7b"
 rm -rf "$enrol"
+# The component's own settings below the records' key (the bridge's approved
+# sites) are not listed as pending keys; a damaged record is.
+"$q" reg add 'HKCU\Software\MORL\QuorvantATL\Bridge\Origins' /v https://bank.example /t REG_DWORD /d 1 >/dev/null
+"$q" reg add 'HKCU\Software\MORL\QuorvantATL\DAMAGED-RECORD' /v x /d y >/dev/null
+expect "enrol pending skips settings" $'DAMAGED-RECORD  ?  key spec 0  CN=?' 0 -- sh -c "\"$q\" enrol pending | grep -e Bridge -e DAMAGED"
+"$q" reg delete 'HKCU\Software\MORL\QuorvantATL\DAMAGED-RECORD' /f >/dev/null 2>&1
 expect "enrol usage" "usage: quorvant enrol request CN [--bits N] [--flags N] [--pair]" 0 -- sh -c "\"$q\" enrol 2>&1 | head -n 1"
 
 errors=$("$q" errors)
