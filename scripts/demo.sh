@@ -208,24 +208,29 @@ for _ in alice bob wang; do "$q" store delete MY 1 >/dev/null; done
 echo; echo "== Web pages through the browser bridge (quorvant-bridge, web/extension)"
 step bridge install --dir "$work/browser-profile/NativeMessagingHosts"
 printf 'dialog 201\npress ok\ndialog 201\npress ok\n' > "$work/bridge.script"
-printf '\n$ (a page of https://bank.example: approve the site, Hash, SignPkcs7, ExportMobileFromIE)\n'
+# The page's user has a certificate with its key in MY: signer.pfx, imported.
+echo sign-secret | "$q" pfx import "$work/signer.pfx" --password-stdin >/dev/null
+printf '\n$ (a page of https://bank.example: approve the site, Hash, SelectSigner, SignPkcs7, ExportMobileFromIE)\n'
 QUORVANT_DIALOGS=scripted QUORVANT_DIALOG_SCRIPT="$work/bridge.script" \
 QUORVANT_DIALOG_LOG="$work/bridge-dialogs.log" /usr/bin/python3 - build/bin/quorvant-bridge <<'PY' || true
 import json, struct, subprocess, sys
 messages = [{"connect": "https://bank.example"},
             {"id": 1, "method": "Hash", "args": ["abc", 3]},
-            {"id": 2, "method": "SignPkcs7", "args": ["付款 1000 元給 Bob", 0]},
-            {"id": 3, "method": "ExportMobileFromIE", "args": ["", "pw", 0, 0]}]
+            {"id": 2, "method": "SelectSigner", "args": ["S_CN=王小明", 0x108, 0]},
+            {"id": 3, "method": "SignPkcs7", "args": ["付款 1000 元給 Bob", 0]},
+            {"id": 4, "method": "ExportMobileFromIE", "args": ["", "pw", 0, 0]}]
 stdin = b"".join(struct.pack("=I", len(b)) + b
                  for b in (json.dumps(m, ensure_ascii=False).encode() for m in messages))
 out = subprocess.run([sys.argv[1], "chrome-extension://dponbioakojdldlefcgeciogjipojfca/"],
                      input=stdin, capture_output=True).stdout
 while out:
     (n,) = struct.unpack("=I", out[:4])
-    print("host:", out[4:4 + n].decode())
+    reply = out[4:4 + n].decode()
+    print("host:", reply if len(reply) <= 160 else reply[:160] + "...")
     out = out[4 + n:]
 PY
 echo "dialogs the user saw:"; cat "$work/bridge-dialogs.log"
+"$q" store delete MY 1 >/dev/null
 step reg query 'HKCU\Software\MORL\QuorvantATL\Bridge\Origins'
 echo; echo "== The automation control, registered for this user"
 step regsvr
