@@ -126,16 +126,21 @@ uint32_t KeyContainerStore::prepare() {
 }
 
 uint32_t KeyContainerStore::markTemporary(std::string_view name) {
+  const int64_t marks[] = {static_cast<int64_t>(::getpid()), OwnStartTime()};
+  return changeNamedContainer(
+      "INSERT OR REPLACE INTO temporary_containers(container, pid, started) "
+      "SELECT id, ?2, ?3 FROM key_containers WHERE fold = ?1",
+      name, marks);
+}
+
+uint32_t KeyContainerStore::changeNamedContainer(const char* sql, std::string_view name,
+                                                 std::span<const int64_t> more) {
   uint32_t error = 0;
-  const int64_t started = OwnStartTime();
   const bool ok = db_->writeTransaction([&] {
-    SqliteStatement insert(db_->handle(),
-                           "INSERT OR REPLACE INTO temporary_containers(container, pid, started) "
-                           "SELECT id, ?2, ?3 FROM key_containers WHERE fold = ?1");
-    const int rc = insert.bind(1, Fold(name))
-                       .bind(2, static_cast<int64_t>(::getpid()))
-                       .bind(3, started)
-                       .step();
+    SqliteStatement change(db_->handle(), sql);
+    change.bind(1, Fold(name));
+    for (size_t i = 0; i < more.size(); ++i) change.bind(static_cast<int>(i) + 2, more[i]);
+    const int rc = change.step();
     if (rc != SQLITE_DONE) {
       error = MapSqliteError(rc);
       return false;
@@ -244,21 +249,10 @@ uint32_t KeyContainerStore::open(std::string_view name, Container* out) {
 }
 
 uint32_t KeyContainerStore::remove(std::string_view name) {
-  uint32_t error = 0;
-  const bool ok = db_->writeTransaction([&] {
-    SqliteStatement del(db_->handle(), "DELETE FROM key_containers WHERE fold = ?1");
-    const int rc = del.bind(1, Fold(name)).step();
-    if (rc != SQLITE_DONE) {
-      error = MapSqliteError(rc);
-      return false;
-    }
-    if (sqlite3_changes(db_->handle()) == 0) {
-      error = win32::kNteBadKeyset;
-      return false;
-    }
-    return true;
-  });
-  if (!ok) return error != 0 ? error : lastError();
+  if (const uint32_t error = changeNamedContainer(
+          "DELETE FROM key_containers WHERE fold = ?1", name, {})) {
+    return error;
+  }
   // The deleted key's bytes are overwritten in the database (secure_delete)
   // once the change reaches it, and the journal that still holds them is
   // emptied.

@@ -98,6 +98,10 @@ class KeyContainerStore {
 
  private:
   uint32_t lastError() const;
+  // Runs `sql` in one write transaction, ?1 bound to the folded `name` and
+  // ?2... to `more`: NTE_BAD_KEYSET when it changed no row.
+  uint32_t changeNamedContainer(const char* sql, std::string_view name,
+                                std::span<const int64_t> more);
 
   std::shared_ptr<PlatformDatabase> db_;
 };

@@ -75,6 +75,19 @@ class WorkBudget {
 };
 
 
+// The bags of one list, its certificates and its keys.
+uint32_t ChargeBagCounts(const SafeBagStack* bags, WorkBudget* budget) {
+  uint32_t certificates = 0;
+  uint32_t keys = 0;
+  const int count = sk_PKCS12_SAFEBAG_num(bags);
+  for (int i = 0; i < count; ++i) {
+    const int nid = PKCS12_SAFEBAG_get_nid(sk_PKCS12_SAFEBAG_value(bags, i));
+    if (nid == NID_certBag) ++certificates;
+    if (nid == NID_keyBag || nid == NID_pkcs8ShroudedKeyBag) ++keys;
+  }
+  return budget->chargeBags(static_cast<uint32_t>(count > 0 ? count : 0), certificates, keys);
+}
+
 // Reads the header of a constructed universal SEQUENCE at *p, leaving *p at
 // its content. *remaining shrinks by the header's size.
 bool EnterSequence(const unsigned char** p, long* remaining) {
@@ -217,18 +230,7 @@ class SafeWalker {
   uint32_t walkBags(const SafeBagStack* bags, int depth) {
     if (depth > kMaxBagNesting) return win32::kCryptEBadEncode;
     // The whole list is counted before any of its keys is decrypted.
-    uint32_t certificates = 0;
-    uint32_t keys = 0;
-    const int count = sk_PKCS12_SAFEBAG_num(bags);
-    for (int i = 0; i < count; ++i) {
-      const int nid = PKCS12_SAFEBAG_get_nid(sk_PKCS12_SAFEBAG_value(bags, i));
-      if (nid == NID_certBag) ++certificates;
-      if (nid == NID_keyBag || nid == NID_pkcs8ShroudedKeyBag) ++keys;
-    }
-    if (uint32_t error = budget_->chargeBags(static_cast<uint32_t>(count > 0 ? count : 0),
-                                             certificates, keys)) {
-      return error;
-    }
+    if (uint32_t error = ChargeBagCounts(bags, budget_)) return error;
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags) && !done(); ++i) {
       const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
       uint32_t error = 0;
@@ -321,19 +323,8 @@ class SafeWalker {
 // lists included.
 uint32_t ChargeVisibleBags(const SafeBagStack* bags, int depth, WorkBudget* plan) {
   if (depth > kMaxBagNesting) return win32::kCryptEBadEncode;
-  uint32_t certificates = 0;
-  uint32_t keys = 0;
-  const int count = sk_PKCS12_SAFEBAG_num(bags);
-  for (int i = 0; i < count; ++i) {
-    const int nid = PKCS12_SAFEBAG_get_nid(sk_PKCS12_SAFEBAG_value(bags, i));
-    if (nid == NID_certBag) ++certificates;
-    if (nid == NID_keyBag || nid == NID_pkcs8ShroudedKeyBag) ++keys;
-  }
-  if (uint32_t error =
-          plan->chargeBags(static_cast<uint32_t>(count > 0 ? count : 0), certificates, keys)) {
-    return error;
-  }
-  for (int i = 0; i < count; ++i) {
+  if (uint32_t error = ChargeBagCounts(bags, plan)) return error;
+  for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
     const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
     const int nid = PKCS12_SAFEBAG_get_nid(bag);
     if (nid == NID_safeContentsBag) {
