@@ -6,11 +6,11 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <optional>
 
 #include "QuorvantATL.h"
 #include "export_calls.h"
+#include "input_file.h"
 #include "results.h"
 
 namespace quorvant::cli {
@@ -84,30 +84,29 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args) {
 }
 
 // One password: a line of standard input, or typed at the terminal without
-// echo, or nothing (the component's dialog asks) when there is neither.
-bool ReadPassword(const Options& options, const char* prompt, Password* out) {
-  std::string line;
-  if (options.passwordStdin) {
-    if (!std::getline(std::cin, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    out->assignUtf8(line);
-    return true;
-  }
-  if (!::isatty(STDIN_FILENO)) return true;
+// echo, or nothing (the component's dialog asks) when there is neither. 0,
+// or the exit status: usage at the end of input, an unreadable input for a
+// line longer than any password.
+int ReadPassword(const Options& options, const char* prompt, Password* out) {
+  if (!options.passwordStdin && !::isatty(STDIN_FILENO)) return 0;
   termios saved{};
-  const bool haveTerminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  const bool haveTerminal =
+      !options.passwordStdin && ::tcgetattr(STDIN_FILENO, &saved) == 0;
   if (haveTerminal) {
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
-  std::fprintf(stderr, "%s", prompt);
-  const bool read = static_cast<bool>(std::getline(std::cin, line));
+  if (!options.passwordStdin) std::fprintf(stderr, "%s", prompt);
+  std::string line;
+  std::string why;
+  const bool read = ReadInputLine(kPasswordLineMaxSize, &line, &why);
   if (haveTerminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-  std::fprintf(stderr, "\n");
-  if (!read) return false;
-  out->assignUtf8(line);
-  return true;
+  if (!options.passwordStdin) std::fprintf(stderr, "\n");
+  if (read) out->assignUtf8(line);
+  explicit_bzero(line.data(), line.size());
+  if (read) return 0;
+  return why.empty() ? Usage() : InputFailure(std::nullopt, why);
 }
 
 // A file argument as the folder and name the operations take: the folder
@@ -140,7 +139,7 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
 
   if (command == "import" || command == "query") {
     if (o.positional.size() != 1 || o.store) return Usage();
-    if (!ReadPassword(o, "PFX password: ", &password)) return Usage();
+    if (const int failed = ReadPassword(o, "PFX password: ", &password)) return failed;
     const Location at = Locate(o.positional[0]);
     const int32_t code =
         command == "import"
@@ -156,7 +155,7 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
   }
   if (command == "export") {
     if (o.positional.size() != 2 || o.store) return Usage();
-    if (!ReadPassword(o, "Password for the new file: ", &password)) return Usage();
+    if (const int failed = ReadPassword(o, "Password for the new file: ", &password)) return failed;
     const std::u16string filter = Utf16FromUtf8(o.positional[0]);
     std::error_code ignored;
     const std::u16string folder =
@@ -172,11 +171,11 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
     if (o.positional.size() != 1) return Usage();
     std::string text;
     if (o.store) {
-      if (!ReadPassword(o, "Mobile password: ", &password)) return Usage();
+      if (const int failed = ReadPassword(o, "Mobile password: ", &password)) return failed;
       const std::u16string filter = Utf16FromUtf8(o.positional[0]);
       text = TakeText(::ExportMobileFromIE(filter.c_str(), password.get(), o.flags, o.keyUsage));
     } else {
-      if (!ReadPassword(o, "PFX password: ", &password)) return Usage();
+      if (const int failed = ReadPassword(o, "PFX password: ", &password)) return failed;
       const Location at = Locate(o.positional[0]);
       text = TakeText(::ExportMobileFromPfx(at.folder.c_str(), at.name.c_str(), password.get(),
                                             o.flags, o.keyUsage));
@@ -187,10 +186,8 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
   if (command == "passwd") {
     if (o.positional.size() != 1 || o.store) return Usage();
     Password newPassword;
-    if (!ReadPassword(o, "Old password: ", &password) ||
-        !ReadPassword(o, "New password: ", &newPassword)) {
-      return Usage();
-    }
+    if (const int failed = ReadPassword(o, "Old password: ", &password)) return failed;
+    if (const int failed = ReadPassword(o, "New password: ", &newPassword)) return failed;
     const Location at = Locate(o.positional[0]);
     ::ChangePfxPasswd(at.folder.c_str(), at.name.c_str(), password.get(), newPassword.get(), 0);
     return PrintOutcome();
