@@ -318,7 +318,7 @@ bool ScriptedDialogHost::enqueueScriptFile(const std::string& osPath, std::strin
     if (error != nullptr) {
       *error = text.outcome().systemError() == win32::kErrorFileTooLarge
                    ? "the dialog script is too long"
-                   : "cannot read the dialog script " + osPath;
+                   : "cannot open the dialog script " + osPath;
     }
     return false;
   }
