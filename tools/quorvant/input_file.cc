@@ -11,25 +11,11 @@
 #include <new>
 
 #include "base/result_codes.h"
+#include "base/unique_fd.h"  // header only
 #include "results.h"
 
 namespace quorvant::cli {
 namespace {
-
-// Owns a descriptor for the length of one read.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::string TooLarge(size_t limit) {
   return std::string(std::strerror(EFBIG)) + " (more than " + std::to_string(limit) + " bytes)";
@@ -71,9 +57,9 @@ std::optional<std::string> ReadStandardInput(size_t limit, std::string* why) {
 
 std::optional<std::string> ReadFile(const std::string& path, size_t limit, std::string* why) {
   // O_NONBLOCK: a FIFO without a writer opens at once instead of waiting.
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat st{};
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
     *why = std::strerror(errno);
     return std::nullopt;
   }
