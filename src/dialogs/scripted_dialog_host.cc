@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/file_reader.h"
 #include "base/unique_fd.h"
+#include "base/win32_errors.h"
 #include "encoding/code_page.h"
 
 namespace quorvant {
@@ -311,28 +313,16 @@ bool ScriptedDialogHost::enqueueScript(std::string_view utf8, std::string* error
 }
 
 bool ScriptedDialogHost::enqueueScriptFile(const std::string& osPath, std::string* error) {
-  UniqueFd fd(::open(osPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!fd.valid()) {
-    if (error != nullptr) *error = "cannot open the dialog script " + osPath;
+  const Result<std::string> text = ReadRegularFile(osPath, kMaxScriptBytes);
+  if (!text.ok()) {
+    if (error != nullptr) {
+      *error = text.outcome().systemError() == win32::kErrorFileTooLarge
+                   ? "the dialog script is too long"
+                   : "cannot open the dialog script " + osPath;
+    }
     return false;
   }
-  std::string text;
-  char buffer[8192];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (error != nullptr) *error = "cannot read the dialog script " + osPath;
-      return false;
-    }
-    if (n == 0) break;
-    if (text.size() + static_cast<size_t>(n) > kMaxScriptBytes) {
-      if (error != nullptr) *error = "the dialog script is too long";
-      return false;
-    }
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return enqueueScript(text, error);
+  return enqueueScript(*text, error);
 }
 
 size_t ScriptedDialogHost::pending() const {

@@ -45,7 +45,8 @@ class ScriptedDialogHost final : public ModelDialogHost {
   // Appends the dialogs of a script; false with *error when it does not
   // parse (nothing is appended then).
   bool enqueueScript(std::string_view utf8, std::string* error);
-  // Appends the script in a file (at most kMaxScriptBytes).
+  // Appends the script in a file: a regular file of at most kMaxScriptBytes
+  // (a FIFO or device is refused unread).
   bool enqueueScriptFile(const std::string& osPath, std::string* error);
   // Appends one JSON line per dialog shown (its number, outcome, and for 201
   // the text and the asking site) to this file, so a test in another process

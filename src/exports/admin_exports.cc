@@ -11,12 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <optional>
 #include <set>
 
+#include "base/file_reader.h"
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
 #include "certs/certificate_info.h"
@@ -122,15 +121,15 @@ AdminResult& UnknownStore(AdminResult& result, const OLECHAR* arg) {
 // A DER certificate, or its Base64 between PEM marker lines.
 std::optional<std::vector<uint8_t>> ReadCertificateFile(const std::string& path,
                                                        AdminResult& result) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    const int err = errno;
-    result.fail(rc::kFileUnreadable, Win32ErrorFromErrno(err),
-                "cannot read " + path + ": " + std::strerror(err));
+  Result<std::string> read = ReadRegularFile(path, kCertificateFileMaxSize);
+  if (!read.ok()) {
+    const uint32_t error = read.outcome().systemError();
+    result.fail(rc::kFileUnreadable, error,
+                "cannot read " + path + ": " + std::string(SystemMessageLine(error)));
     return std::nullopt;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-  const std::string text(bytes.begin(), bytes.end());
+  const std::string& text = *read;
+  const std::vector<uint8_t> bytes(text.begin(), text.end());
   const size_t begin = text.find("-----BEGIN");
   if (begin == std::string::npos) return bytes;
   ByteBuffer der;

@@ -1,6 +1,6 @@
 // Texts of the Windows system error messages, for the numbers this component
-// reports in capiErrorCode, and the translation of POSIX errno values into
-// the Win32 codes Windows would report for the same failure.
+// reports in capiErrorCode, and (from base/) the translation of POSIX errno
+// values into the Win32 codes Windows would report for the same failure.
 //
 // On Windows the message of a system error number comes from the system's
 // message tables through FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM |
@@ -16,6 +16,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+// Win32ErrorFromErrno, which the file reader below every subsystem uses too.
+#include "base/win32_from_errno.h"
 
 namespace quorvant {
 
@@ -45,12 +48,6 @@ std::string_view SystemMessageLine(uint32_t code) noexcept;
 // any other code gives SystemMessageText(code) followed by "(0x%08X)", so an
 // unknown code gives the bare "(0x........)". Empty only if allocation fails.
 std::string CapiErrorMessage(uint32_t code) noexcept;
-
-// The Win32 error code that Windows reports for the failure that errno err
-// describes on POSIX (ENOENT -> ERROR_FILE_NOT_FOUND, EACCES ->
-// ERROR_ACCESS_DENIED, ...). 0 gives ERROR_SUCCESS; a value without a
-// counterpart gives ERROR_GEN_FAILURE.
-uint32_t Win32ErrorFromErrno(int err) noexcept;
 
 }  // namespace quorvant
 

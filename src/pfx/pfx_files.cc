@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "base/file_reader.h"
 #include "encoding/code_page.h"
 #include "host/system_messages.h"
 #include "base/unique_fd.h"
@@ -50,38 +51,25 @@ bool ReadWholeFile(std::string_view path, ByteBuffer* out, uint32_t* error, size
     *error = kErrorInvalidName;
     return false;
   }
-  const std::string osPath = OsPathFromNarrow(path);
-  UniqueFd fd(::open(osPath.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st{};
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-    *error = LastSystemError();
+  Result<RegularFile> file = RegularFile::Open(OsPathFromNarrow(path), maxSize);
+  if (!file.ok()) {
+    *error = file.outcome().systemError();
     return false;
   }
-  if (!S_ISREG(st.st_mode) || st.st_size == 0) {
-    *error = S_ISDIR(st.st_mode) ? 5 : kErrorHandleEof;
+  if (file->size() == 0) {
+    *error = kErrorHandleEof;
     return false;
   }
-  if (static_cast<uint64_t>(st.st_size) > maxSize) {
-    *error = win32::kErrorFileTooLarge;
-    return false;
-  }
-  if (st.st_size > std::numeric_limits<int32_t>::max() - 2 ||
-      !out->allocate(static_cast<int32_t>(st.st_size))) {
+  if (file->size() > static_cast<size_t>(std::numeric_limits<int32_t>::max() - 2) ||
+      !out->allocate(static_cast<int32_t>(file->size()))) {
     *error = kErrorNotEnoughMemory;
     return false;
   }
-  size_t done = 0;
-  const size_t total = static_cast<size_t>(st.st_size);
-  while (done < total) {
-    const ssize_t n = ::read(fd.get(), out->data() + done, total - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // A file that shrank while being read is as unreadable as a failing one.
-      *error = n < 0 ? LastSystemError() : kErrorHandleEof;
-      out->clear();
-      return false;
-    }
-    done += static_cast<size_t>(n);
+  const Outcome read = file->readInto({out->data(), file->size()});
+  if (!read.ok()) {
+    *error = read.systemError();
+    out->clear();
+    return false;
   }
   return true;
 }

@@ -19,12 +19,13 @@ namespace quorvant {
 // drive root did.
 std::string JoinPfxPath(std::string_view folder, std::string_view name);
 
-// Reads the whole file. False (with a system error number) for an empty
-// path, a file that cannot be opened or read, an empty file, or one too
-// large for a ByteBuffer or larger than `maxSize` (ERROR_FILE_TOO_LARGE,
-// found before anything is read).
-bool ReadWholeFile(std::string_view path, ByteBuffer* out, uint32_t* error,
-                   size_t maxSize = SIZE_MAX);
+// Reads the whole file through RegularFile (base/file_reader.h): never
+// blocks, and refuses a directory, device or FIFO unread. False (with a
+// system error number) for an empty path, a file that cannot be opened or
+// read, one that is not regular, an empty file, or one too large for a
+// ByteBuffer or larger than `maxSize` (ERROR_FILE_TOO_LARGE, found before
+// anything is read).
+bool ReadWholeFile(std::string_view path, ByteBuffer* out, uint32_t* error, size_t maxSize);
 
 // Writes the whole buffer to the file, readable and writable by its owner
 // only. The data go to a temporary file beside the target, which is renamed

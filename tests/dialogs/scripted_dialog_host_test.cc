@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -271,6 +272,16 @@ TEST_F(ScriptedHostTest, ScriptFilesAreAllOrNothing) {
   EXPECT_EQ(host.pending(), 0u);
   EXPECT_FALSE(host.enqueueScriptFile("/nonexistent/script", &error));
   EXPECT_EQ(error, "cannot open the dialog script /nonexistent/script");
+  // Neither waits for a writer nor reads without end; nothing is queued.
+  const std::string fifo = std::filesystem::temp_directory_path() /
+                           ("qv-script-fifo-" + std::to_string(::getpid()));
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/")}) {
+    EXPECT_FALSE(host.enqueueScriptFile(path, &error)) << path;
+    EXPECT_EQ(error, "cannot open the dialog script " + path);
+  }
+  ::unlink(fifo.c_str());
+  EXPECT_EQ(host.pending(), 0u);
 }
 
 TEST(NoDialogHostTest, EveryDialogCannotBeCreated) {

@@ -82,7 +82,7 @@ expect "filter finds nothing in MY" "result: 5010 無法在憑證區(或憑證�
 expect "filter skips a self-signed (authority) certificate" "result: 5010 無法在憑證區(或憑證檔)中,找到指定憑證(5010)" 0 -- sh -c "\"$q\" filter '' | head -n 1"
 expect "filter usage" $'quorvant: --flags needs a value\nusage: quorvant pfx info FILE [--password-stdin | --password-fd N]' 0 -- sh -c "\"$q\" filter x --flags 2>&1 | head -n 2"
 expect "unknown store" $'quorvant: no store named \'nope\': the stores are MY, CA and ROOT\nresult: 5005 錯誤的參數(5005)' 1 -- "$q" store list nope
-expect "unreadable file" $'quorvant: cannot read /nonexistent/c.der: No such file or directory\nresult: 1002 檔案無法讀取(1002)\nsystem error: 0x00000002 The system cannot find the file specified.' 1 -- "$q" cert /nonexistent/c.der
+expect "unreadable file" $'quorvant: cannot read /nonexistent/c.der: The system cannot find the file specified.\nresult: 1002 檔案無法讀取(1002)\nsystem error: 0x00000002 The system cannot find the file specified.' 1 -- "$q" cert /nonexistent/c.der
 bash "$(dirname "$0")/../pfx/data/make_filter_certs.sh" "$pfx/leaves" >/dev/null
 "$q" store add MY "$pfx/leaves/alice.der" >/dev/null
 "$q" store add MY "$pfx/leaves/wang.der" >/dev/null
@@ -145,6 +145,82 @@ rm -rf "$enrol"
 expect "enrol pending skips settings" $'DAMAGED-RECORD  ?  key spec 0  CN=?' 0 -- sh -c "\"$q\" enrol pending | grep -e Bridge -e DAMAGED"
 "$q" reg delete 'HKCU\Software\MORL\QuorvantATL\DAMAGED-RECORD' /f >/dev/null 2>&1
 expect "enrol usage" "usage: quorvant enrol request CN [--bits N] [--flags N] [--pair]" 0 -- sh -c "\"$q\" enrol 2>&1 | head -n 1"
+
+# Every command that reads a file, over paths that are not small regular
+# files: each call runs under a timeout, so a read that blocks fails instead
+# of hanging the test, and under an address-space limit far below the sparse
+# file's size, so a read that allocates what the file claims fails too. The
+# status and the result line; the good files are made by openssl.
+reads=$(mktemp -d)
+mkdir "$reads/dir"
+mkfifo "$reads/fifo"  # never a writer
+: > "$reads/empty"
+truncate -s 600M "$reads/sparse"  # over every limit, on no disk
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$reads/k.pem" -out "$reads/c.pem" -subj /CN=reads \
+  -days 2 2>/dev/null
+openssl pkcs12 -export -inkey "$reads/k.pem" -in "$reads/c.pem" -out "$reads/good.pfx" -passout pass:secret
+printf 'abc' > "$reads/plain.txt"
+printf 'mms+aMMkXGI=' > "$reads/cipher.b64"  # abc under $key, as in the encrypt test above
+cap=400000  # KiB: the tool needs about a quarter of it
+if ldd "$q" | grep -qE 'lib(a|t)san'; then cap=unlimited; fi  # their shadow memory
+read_check() {  # read_check NAME WANT_CODE STDIN -- COMMAND...
+  local name=$1 want=$2 input=$3
+  shift 4
+  local out status line want_status=1
+  out=$(ulimit -v "$cap"; env QUORVANT_HOME="$reads/home" timeout 20 "$@" <"$input" 2>/dev/null)
+  status=$?
+  line=$(printf '%s\n' "$out" | grep '^result: ' | tail -n 1)
+  [ "$want" == 0 ] && want_status=0
+  if [ "$(echo "$line" | cut -d' ' -f1-2)" == "result: $want" ] && [ "$status" == "$want_status" ]; then
+    pass=$((pass + 1))
+  else
+    fail=$((fail + 1))
+    printf 'FAILED: %s\n--- want result %s (status %s)\n--- got (status %s)\n%s\n' \
+      "$name" "$want" "$want_status" "$status" "$(printf '%s\n' "$out" | tail -n 3)"
+  fi
+}
+kinds=(dir zero fifo sparse empty good)
+path_of() {  # path_of KIND GOOD_FILE
+  case $1 in
+    dir) echo "$reads/dir" ;; zero) echo /dev/zero ;; fifo) echo "$reads/fifo" ;;
+    sparse) echo "$reads/sparse" ;; empty) echo "$reads/empty" ;; good) echo "$2" ;;
+  esac
+}
+# COMMAND (FILE stands for the path) | GOOD FILE | codes for dir zero fifo sparse empty good.
+# An empty certificate is no certificate (5040), empty text no argument (5005);
+# a PFX over its limit is not one the component opens (5207); HashFile
+# streams a regular file of any size; a reply whose request was never made
+# here finds no pending record (5906).
+while IFS='|' read -r command good codes; do
+  read -r -a want <<<"$codes"
+  for i in "${!kinds[@]}"; do
+    file=$(path_of "${kinds[$i]}" "$reads/$good")
+    read -r -a argv <<<"${command//FILE/$file}"
+    read_check "$command on ${kinds[$i]}" "${want[$i]}" /dev/null -- "$q" "${argv[@]}"
+  done
+done <<TABLE
+cert FILE|c.pem|1002 1002 1002 1002 5040 0
+store add MY FILE|c.pem|1002 1002 1002 1002 5040 0
+encrypt --key $key --ansi FILE|plain.txt|1002 1002 1002 1002 5005 0
+decrypt --key $key --ansi FILE|cipher.b64|1002 1002 1002 1002 5005 0
+encrypt --to FILE $reads/plain.txt|c.pem|1002 1002 1002 1002 5005 0
+enrol accept FILE|c.pem|1002 1002 1002 1002 5005 5906
+pfx info FILE secret|good.pfx|5401 5401 5401 5207 5401 0
+hash-file FILE|plain.txt|1002 1002 1002 0 1002 0
+TABLE
+# The PFX operations of the engine, the password on standard input; then
+# standard input itself, a pipe or a device, read up to the same limits.
+printf 'secret\n' > "$reads/password"
+for kind in "${kinds[@]}"; do
+  want=$(case $kind in sparse) echo 5207 ;; good) echo 0 ;; *) echo 5401 ;; esac)
+  read_check "pfx query on $kind" "$want" "$reads/password" -- \
+    "$q" pfx query "$(path_of "$kind" "$reads/good.pfx")" --password-stdin
+done
+read_check "encrypt of endless standard input" 1002 /dev/zero -- "$q" encrypt --key $key --ansi
+read_check "a password line without end" 1002 /dev/zero -- "$q" pfx query "$reads/good.pfx" --password-stdin
+read_check "standard input from a file over the limit" 1002 "$reads/sparse" -- "$q" decrypt --key $key --ansi
+read_check "standard input from a directory" 1002 "$reads/dir" -- "$q" decrypt --key $key --ansi
+rm -rf "$reads"
 
 errors=$("$q" errors)
 lines=$(printf '%s\n' "$errors" | wc -l)

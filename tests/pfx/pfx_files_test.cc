@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/pkcs12.h"
+
 namespace quorvant {
 namespace {
 
@@ -53,7 +55,7 @@ TEST_F(PfxFilesIoTest, ReadResults) {
   std::ofstream(path("empty.bin"), std::ios::binary);
   ByteBuffer buffer;
   uint32_t error = 0;
-  ASSERT_TRUE(ReadWholeFile(path("data.bin"), &buffer, &error));
+  ASSERT_TRUE(ReadWholeFile(path("data.bin"), &buffer, &error, kPfxMaxFileSize));
   EXPECT_EQ(buffer.view(), std::string("\x30\x82\x00\x01", 4));
   struct Case {
     std::string path;
@@ -63,7 +65,7 @@ TEST_F(PfxFilesIoTest, ReadResults) {
       {path("missing/deeper.bin"), 2},
   };
   for (const Case& c : failures) {
-    EXPECT_FALSE(ReadWholeFile(c.path, &buffer, &error)) << c.path;
+    EXPECT_FALSE(ReadWholeFile(c.path, &buffer, &error, kPfxMaxFileSize)) << c.path;
     EXPECT_EQ(error, c.error) << c.path;
     EXPECT_TRUE(buffer.empty());
   }

@@ -2,13 +2,11 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iostream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 
 #include "QuorvantATL.h"
 #include "export_calls.h"
+#include "input_file.h"
 #include "results.h"
 
 namespace quorvant::cli {
@@ -59,24 +57,11 @@ std::optional<CryptArguments> Parse(const std::vector<std::string>& args) {
   return parsed;
 }
 
-std::optional<std::string> ReadAll(const std::optional<std::string>& path) {
-  if (!path) {
-    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  }
-  std::ifstream file(*path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return contents.str();
-}
-
 // A certificate file as the component takes it: PEM text as it is, DER as
 // its Base64.
-std::optional<std::string> RecipientText(const std::string& path) {
-  std::optional<std::string> contents = ReadAll(path);
-  if (!contents || contents->empty()) return std::nullopt;
-  if (contents->starts_with("-----") || (*contents)[0] == 'M') return contents;
-  return Base64Text(*contents);
+std::string RecipientText(const std::string& contents) {
+  if (contents.empty() || contents.starts_with("-----") || contents[0] == 'M') return contents;
+  return Base64Text(contents);
 }
 
 int Finish(const std::string& result, const CryptArguments& parsed) {
@@ -102,23 +87,19 @@ int Finish(const std::string& result, const CryptArguments& parsed) {
 int EncryptCommand(const std::vector<std::string>& args) {
   const std::optional<CryptArguments> parsed = Parse(args);
   if (!parsed || parsed->key.has_value() == parsed->recipients.has_value()) return CryptUsage();
-  const std::optional<std::string> input = ReadAll(parsed->input);
-  if (!input) {
-    std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->input->c_str());
-    return kExitUsage;
-  }
+  std::string why;
+  const std::optional<std::string> input = ReadInput(parsed->input, kTextInputMaxSize, &why);
+  if (!input) return InputFailure(parsed->input, why);
   const std::u16string text = Utf16FromUtf8(*input);
   if (parsed->key) {
     const std::u16string key = Utf16FromUtf8(*parsed->key);
     return Finish(TakeText(::SymEncrypt(text.c_str(), key.c_str(), parsed->algorithm, parsed->flags)),
                   *parsed);
   }
-  const std::optional<std::string> recipients = RecipientText(*parsed->recipients);
-  if (!recipients) {
-    std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->recipients->c_str());
-    return kExitUsage;
-  }
-  const std::u16string certificates = Utf16FromUtf8(*recipients);
+  const std::optional<std::string> recipients =
+      ReadInput(parsed->recipients, kCertificateFileMaxSize, &why);
+  if (!recipients) return InputFailure(parsed->recipients, why);
+  const std::u16string certificates = Utf16FromUtf8(RecipientText(*recipients));
   return Finish(TakeText(::CertEncryptPkcs7(text.c_str(), certificates.c_str(), parsed->algorithm,
                                             parsed->flags)),
                 *parsed);
@@ -127,11 +108,9 @@ int EncryptCommand(const std::vector<std::string>& args) {
 int DecryptCommand(const std::vector<std::string>& args) {
   const std::optional<CryptArguments> parsed = Parse(args);
   if (!parsed || parsed->recipients) return CryptUsage();
-  const std::optional<std::string> input = ReadAll(parsed->input);
-  if (!input) {
-    std::fprintf(stderr, "quorvant: cannot read %s\n", parsed->input->c_str());
-    return kExitUsage;
-  }
+  std::string why;
+  const std::optional<std::string> input = ReadInput(parsed->input, kTextInputMaxSize, &why);
+  if (!input) return InputFailure(parsed->input, why);
   const std::u16string text = Utf16FromUtf8(*input);
   if (parsed->key) {
     const std::u16string key = Utf16FromUtf8(*parsed->key);

@@ -2,14 +2,13 @@
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <set>
 
 #include "QuorvantATL.h"
 #include "QuorvantAdmin.h"
 #include "export_calls.h"
+#include "input_file.h"
 #include "results.h"
 
 namespace quorvant::cli {
@@ -56,12 +55,10 @@ int Request(const std::vector<std::string>& args) {
 
 int Accept(const std::vector<std::string>& args) {
   if (args.size() != 2) return Usage();
-  std::ifstream in(args[1], std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "quorvant: cannot read %s\n", args[1].c_str());
-    return 1;
-  }
-  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::string why;
+  const std::optional<std::string> read = ReadInput(args[1], kReplyFileMaxSize, &why);
+  if (!read) return InputFailure(args[1], why);
+  const std::string& bytes = *read;
   // A DER reply starts with a SEQUENCE; text (PEM or Base64) goes as it is.
   std::string text = bytes;
   if (!bytes.empty() && static_cast<unsigned char>(bytes[0]) == 0x30) {

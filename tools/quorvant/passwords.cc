@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "export_calls.h"
+#include "input_file.h"
 #include "results.h"
 
 namespace quorvant::cli {
@@ -17,17 +18,20 @@ namespace {
 // A password is a line; one longer than this is not one.
 constexpr size_t kMaxPasswordBytes = 4096;
 
+enum class LineRead { kLine, kEnd, kTooLong };
+
 // One line from a descriptor, a byte at a time so that nothing after it is
-// taken from the next reader (the new password after the old one).
-bool ReadLineFromFd(int fd, std::string* line) {
+// taken from the next reader (the new password after the old one, the text
+// of the operation).
+LineRead ReadLineFromFd(int fd, std::string* line) {
   line->clear();
   for (;;) {
     char c;
     const ssize_t n = ::read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return !line->empty();
-    if (c == '\n') return true;
-    if (line->size() >= kMaxPasswordBytes) return false;
+    if (n <= 0) return line->empty() ? LineRead::kEnd : LineRead::kLine;
+    if (c == '\n') return LineRead::kLine;
+    if (line->size() >= kMaxPasswordBytes) return LineRead::kTooLong;
     line->push_back(c);
   }
 }
@@ -69,13 +73,14 @@ bool ParsePasswordOption(const std::vector<std::string>& args, size_t* i, Passwo
   return true;
 }
 
-bool ReadPassword(const PasswordSource& source, const char* prompt, Password* out) {
+int ReadPassword(const PasswordSource& source, const char* prompt, Password* out,
+                 int (*usage)()) {
   std::string line;
-  bool read = false;
+  LineRead read = LineRead::kEnd;
   if (source.fd >= 0 || source.standardInput) {
     read = ReadLineFromFd(source.fd >= 0 ? source.fd : STDIN_FILENO, &line);
   } else {
-    if (!::isatty(STDIN_FILENO)) return true;
+    if (!::isatty(STDIN_FILENO)) return 0;
     termios saved{};
     const bool haveTerminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (haveTerminal) {
@@ -89,9 +94,20 @@ bool ReadPassword(const PasswordSource& source, const char* prompt, Password* ou
     std::fprintf(stderr, "\n");
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (read) out->assignUtf8(line);
+  if (read == LineRead::kLine) out->assignUtf8(line);
   explicit_bzero(line.data(), line.size());
-  return read;
+  switch (read) {
+    case LineRead::kLine:
+      return 0;
+    case LineRead::kEnd:
+      return usage();
+    case LineRead::kTooLong:
+      break;
+  }
+  const std::string source_name =
+      source.fd >= 0 ? "descriptor " + std::to_string(source.fd) : std::string("standard input");
+  return InputFailure(source_name, "a password line is longer than " +
+                                       std::to_string(kMaxPasswordBytes) + " bytes");
 }
 
 }  // namespace quorvant::cli

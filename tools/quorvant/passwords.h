@@ -39,8 +39,11 @@ struct PasswordSource {
 bool ParsePasswordOption(const std::vector<std::string>& args, size_t* i, PasswordSource* source,
                          bool* bad);
 
-// Reads one password; false when the source ends or fails first.
-bool ReadPassword(const PasswordSource& source, const char* prompt, Password* out);
+// Reads one password: 0, or the tool's exit status when the source ends
+// first (`usage()`'s) or holds a line too long for a password (an
+// unreadable input, with its result line).
+int ReadPassword(const PasswordSource& source, const char* prompt, Password* out,
+                 int (*usage)());
 
 // The usage lines that describe the sources.
 extern const char kPasswordUsage[];

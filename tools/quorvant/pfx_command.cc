@@ -46,8 +46,8 @@ int PfxCommand(const std::vector<std::string>& args) {
                  "quorvant: warning: a password on the command line is visible to other "
                  "users; use --password-stdin or --password-fd\n");
     password.assignUtf8(positional[1]);
-  } else if (!ReadPassword(source, "PFX password: ", &password)) {
-    return Usage();
+  } else if (const int failed = ReadPassword(source, "PFX password: ", &password, Usage)) {
+    return failed;
   }
   const std::u16string path = Utf16FromUtf8(positional[0]);
   return PrintReport(QuorvantPfxInfo(path.c_str(), password.get()));

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <optional>
 
 #include "QuorvantATL.h"
@@ -93,7 +92,9 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
 
   if (command == "import" || command == "query") {
     if (o.positional.size() != 1 || o.store) return Usage();
-    if (!ReadPassword(o.password, "PFX password: ", &password)) return Usage();
+    if (const int failed = ReadPassword(o.password, "PFX password: ", &password, Usage)) {
+      return failed;
+    }
     const Location at = Locate(o.positional[0]);
     const int32_t code =
         command == "import"
@@ -109,7 +110,10 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
   }
   if (command == "export") {
     if (o.positional.size() != 2 || o.store) return Usage();
-    if (!ReadPassword(o.password, "Password for the new file: ", &password)) return Usage();
+    if (const int failed =
+            ReadPassword(o.password, "Password for the new file: ", &password, Usage)) {
+      return failed;
+    }
     const std::u16string filter = Utf16FromUtf8(o.positional[0]);
     std::error_code ignored;
     const std::u16string folder =
@@ -125,11 +129,15 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
     if (o.positional.size() != 1) return Usage();
     std::string text;
     if (o.store) {
-      if (!ReadPassword(o.password, "Mobile password: ", &password)) return Usage();
+      if (const int failed = ReadPassword(o.password, "Mobile password: ", &password, Usage)) {
+        return failed;
+      }
       const std::u16string filter = Utf16FromUtf8(o.positional[0]);
       text = TakeText(::ExportMobileFromIE(filter.c_str(), password.get(), o.flags, o.keyUsage));
     } else {
-      if (!ReadPassword(o.password, "PFX password: ", &password)) return Usage();
+      if (const int failed = ReadPassword(o.password, "PFX password: ", &password, Usage)) {
+        return failed;
+      }
       const Location at = Locate(o.positional[0]);
       text = TakeText(::ExportMobileFromPfx(at.folder.c_str(), at.name.c_str(), password.get(),
                                             o.flags, o.keyUsage));
@@ -140,9 +148,11 @@ int PfxOperationCommand(const std::vector<std::string>& args) {
   if (command == "passwd") {
     if (o.positional.size() != 1 || o.store) return Usage();
     Password newPassword;
-    if (!ReadPassword(o.password, "Old password: ", &password) ||
-        !ReadPassword(o.password, "New password: ", &newPassword)) {
-      return Usage();
+    if (const int failed = ReadPassword(o.password, "Old password: ", &password, Usage)) {
+      return failed;
+    }
+    if (const int failed = ReadPassword(o.password, "New password: ", &newPassword, Usage)) {
+      return failed;
     }
     const Location at = Locate(o.positional[0]);
     ::ChangePfxPasswd(at.folder.c_str(), at.name.c_str(), password.get(), newPassword.get(), 0);

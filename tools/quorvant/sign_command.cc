@@ -1,12 +1,12 @@
 #include "sign_command.h"
 
 #include <cstdio>
-#include <iostream>
-#include <iterator>
 #include <optional>
+#include <utility>
 
 #include "QuorvantATL.h"
 #include "export_calls.h"
+#include "input_file.h"
 #include "results.h"
 
 namespace quorvant::cli {
@@ -159,7 +159,10 @@ int SignCommand(const std::vector<std::string>& args) {
   if (::GetErrorCode() != 0) return Codes::Read().print();
   std::string text = options->text.value_or("");
   if (options->fromStdin) {
-    text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    std::string why;
+    std::optional<std::string> read = ReadInput(std::nullopt, kTextInputMaxSize, &why);
+    if (!read) return InputFailure(std::nullopt, why);
+    text = std::move(*read);
   }
   const std::u16string content = Utf16FromUtf8(text);
   const std::string signature =
