@@ -97,6 +97,7 @@ key=0123456789ABCDEFFEDCBA9876543210
 ctmp=$(mktemp -d)
 printf 'abc' > "$ctmp/abc.txt"
 expect "encrypt --key" $'mms+aMMkXGI=\nresult: 0 成功(0)' 0 -- "$q" encrypt --key $key --ansi "$ctmp/abc.txt"
+expect "encrypt --out that cannot be written" $'quorvant: cannot write /nonexistent/env.b64: No such file or directory\nresult: 1003 檔案無法寫入(1003)' 1 -- "$q" encrypt --key $key --ansi --out /nonexistent/env.b64 "$ctmp/abc.txt"
 expect "decrypt --key stdin" $'abc\nresult: 0 成功(0)' 0 -- sh -c "printf mms+aMMkXGI= | \"$q\" decrypt --key $key --ansi"
 expect "decrypt wrong key" $'\nresult: 9005 解密錯誤(9005)\nsystem error: 0x80090005 Bad Data.\r\n(0x80090005)' 1 -- sh -c "printf mms+aMMkXGI= | \"$q\" decrypt --key ${key/0/1} --ansi"
 expect "encrypt needs one of --key and --to" "$(printf 'usage: quorvant encrypt --key HEX|--to CERT [--alg N] [--ansi] [--out FILE] [INPUT]\n       quorvant decrypt [--key HEX] [--alg N] [--ansi] [--out FILE] [INPUT]')" 64 -- "$q" encrypt "$ctmp/abc.txt"

@@ -1,10 +1,13 @@
 #include "crypt_command.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <optional>
 
 #include "QuorvantATL.h"
+#include "base/result_codes.h"
 #include "export_calls.h"
 #include "input_file.h"
 #include "results.h"
@@ -68,7 +71,17 @@ int Finish(const std::string& result, const CryptArguments& parsed) {
   if (parsed.out) {
     std::ofstream file(*parsed.out, std::ios::binary | std::ios::trunc);
     file << result;
-    if (!file) std::fprintf(stderr, "quorvant: cannot write %s\n", parsed.out->c_str());
+    file.close();
+    if (!file) {
+      // The operation's text is lost: that is the outcome, whatever the
+      // operation's own code was.
+      const int err = errno;
+      std::fprintf(stderr, "quorvant: cannot write %s: %s\n", parsed.out->c_str(),
+                   err != 0 ? std::strerror(err) : "write failed");
+      std::printf("result: %d %s\n", rc::kFileUnwritable,
+                  ResultMessage(rc::kFileUnwritable).c_str());
+      return 1;
+    }
   } else {
     std::printf("%s\n", result.c_str());
   }
