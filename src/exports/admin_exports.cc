@@ -26,14 +26,14 @@
 #include "engine/error_messages.h"
 #include "exports/automation_string.h"
 #include "exports/the_engine.h"
-#include "host/data_paths.h"
-#include "host/registry.h"
-#include "host/system_messages.h"
+#include "host/registry/data_paths.h"
+#include "host/registry/registry.h"
+#include "host/system/system_messages.h"
 #include "pfx/certificate_filter.h"
 #include "pfx/pfx_store.h"
-#include "platform/cert_store.h"
-#include "platform/crypto_provider.h"
-#include "platform/platform_database.h"
+#include "platform/stores/cert_store.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/database/platform_database.h"
 
 namespace quorvant {
 namespace {

@@ -12,9 +12,9 @@
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
 #include "pfx/pfx_files.h"
-#include "platform/crypto_provider.h"
-#include "platform/crypto_provider_constants.h"
-#include "platform/pkcs12.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/crypto_provider_constants.h"
+#include "platform/pkcs12/pkcs12.h"
 
 namespace quorvant {
 namespace {

@@ -25,7 +25,7 @@
 #include "engine/fake_services.h"
 #include "engine/security_engine.h"
 #include "pfx/pfx_store.h"
-#include "platform/cert_store.h"
+#include "platform/stores/cert_store.h"
 
 namespace quorvant::testing {
 
