@@ -1,4 +1,4 @@
-#include "exports/automation_string.h"
+#include "base/automation_string.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +13,11 @@ namespace {
 constexpr size_t kHeaderSize = 8;
 constexpr size_t kPrefixOffset = 4;
 
-BSTR Allocate(const OLECHAR* source, uint32_t length) {
+uint8_t* BlockOf(BSTR text) { return reinterpret_cast<uint8_t*>(text) - kHeaderSize; }
+
+}  // namespace
+
+BSTR AllocateAutomationString(const OLECHAR* source, uint32_t length) {
   // The byte length must fit the 32-bit prefix.
   if (length > (std::numeric_limits<uint32_t>::max() - kHeaderSize - 2) / 2) return nullptr;
   const size_t bytes = size_t{length} * sizeof(OLECHAR);
@@ -32,13 +36,20 @@ BSTR Allocate(const OLECHAR* source, uint32_t length) {
   return chars;
 }
 
-uint8_t* BlockOf(BSTR text) { return reinterpret_cast<uint8_t*>(text) - kHeaderSize; }
-
-}  // namespace
-
 BSTR MakeAutomationString(std::u16string_view text) {
   if (text.size() > std::numeric_limits<uint32_t>::max()) return nullptr;
-  return Allocate(text.data(), static_cast<uint32_t>(text.size()));
+  return AllocateAutomationString(text.data(), static_cast<uint32_t>(text.size()));
+}
+
+uint32_t AutomationStringLength(BSTR text) {
+  if (text == nullptr) return 0;
+  uint32_t bytes = 0;
+  std::memcpy(&bytes, BlockOf(text) + kPrefixOffset, sizeof(bytes));
+  return bytes / sizeof(OLECHAR);
+}
+
+void FreeAutomationString(BSTR text) {
+  if (text != nullptr) std::free(BlockOf(text));
 }
 
 std::u16string_view ArgumentText(const OLECHAR* text) {
@@ -47,26 +58,3 @@ std::u16string_view ArgumentText(const OLECHAR* text) {
 
 }  // namespace quorvant
 
-extern "C" {
-
-QUORVANT_API BSTR SysAllocString(const OLECHAR* psz) {
-  if (psz == nullptr) return nullptr;
-  return quorvant::MakeAutomationString(std::u16string_view(psz));
-}
-
-QUORVANT_API BSTR SysAllocStringLen(const OLECHAR* strIn, uint32_t ui) {
-  return quorvant::Allocate(strIn, ui);
-}
-
-QUORVANT_API uint32_t SysStringLen(BSTR pbstr) {
-  if (pbstr == nullptr) return 0;
-  uint32_t bytes = 0;
-  std::memcpy(&bytes, quorvant::BlockOf(pbstr) + quorvant::kPrefixOffset, sizeof(bytes));
-  return bytes / sizeof(OLECHAR);
-}
-
-QUORVANT_API void SysFreeString(BSTR bstrString) {
-  if (bstrString != nullptr) std::free(quorvant::BlockOf(bstrString));
-}
-
-}  // extern "C"

@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 
+#include "base/automation_string.h"
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
 #include "certs/certificate_info.h"
@@ -24,7 +25,6 @@
 #include "encoding/base64.h"
 #include "encoding/code_page.h"
 #include "engine/error_messages.h"
-#include "exports/automation_string.h"
 #include "exports/the_engine.h"
 #include "host/registry/data_paths.h"
 #include "host/registry/registry.h"
