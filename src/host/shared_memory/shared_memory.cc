@@ -4,7 +4,8 @@
 // shared memory objects, both mode 0600 and refused unless owned by U with no
 // group or other permission bits:
 //   "/quorvant-U-s-N"  the section itself, byte for byte the table of
-//                      host/shared_memory_table.h and nothing else;
+//                      host/shared_memory/shared_memory_table.h and
+//                      nothing else;
 //   "/quorvant-U-l-N"  a LockBlock: a magic word, a "changing" word and a
 //                      pthread mutex (PTHREAD_PROCESS_SHARED, ROBUST,
 //                      ERRORCHECK) that every operation holds.

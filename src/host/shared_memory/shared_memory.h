@@ -1,6 +1,7 @@
 // cSharedMemory: the property store that every instance of the component
 // under one user shares, a named section of (normally) 20480 bytes holding a
-// small table of key/value records (layout in host/shared_memory_table.h).
+// small table of key/value records (layout in
+// host/shared_memory/shared_memory_table.h).
 //
 // Linux form (details and the reasoning at the top of shared_memory.cc):
 //  - the section is the POSIX shared memory object
@@ -15,7 +16,7 @@
 //    "<name>_Event" for AddValue, both (store-wide first) for DeleteValue. An
 //    event is the object "/quorvant-<uid>-e-<event name>" holding a 32-bit
 //    sequence word; setting it increments the word and wakes every futex
-//    waiter on it; NamedEvent (host/shared_memory_object.h) waits.
+//    waiter on it; NamedEvent (host/shared_memory/shared_memory_object.h) waits.
 //
 // Errors (lastError): not open 4312, missing key 2, length 0 on set or add 24,
 // key of 40 or more characters on add 1743, key present on add 183, no room on

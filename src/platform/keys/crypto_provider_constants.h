@@ -8,7 +8,7 @@
 // kCalgRsaKeyx, PUBLICKEYBLOB is kPublickeyblob. The block cipher identifiers
 // CALG_DES, CALG_3DES and CALG_3DES_112 live in digest/calg_ids.h, shared
 // with DesCipher. AT_KEYEXCHANGE and AT_SIGNATURE are kAtKeyExchange and
-// kAtSignature of platform/key_provider_info.h.
+// kAtSignature of platform/certificates/key_provider_info.h.
 #ifndef QUORVANT_PLATFORM_CRYPTO_PROVIDER_CONSTANTS_H_
 #define QUORVANT_PLATFORM_CRYPTO_PROVIDER_CONSTANTS_H_
 
