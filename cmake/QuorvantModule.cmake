@@ -15,13 +15,26 @@
 #   quorvant_include_view(NAME path... [FROM dir]) makes (or brings up to date)
 #   the include root <build>/include-views/NAME holding a link to each
 #   folder or header path of src/ (of dir, relative to the top, with FROM),
-#   and leaves the root's path in QV_VIEW.
+#   and leaves the root's path in QV_VIEW. Links a root held from an earlier
+#   configure and no longer lists are removed, so a view never grows stale.
 function(quorvant_include_view NAME)
   cmake_parse_arguments(V "" "FROM" "" ${ARGN})
   if(NOT V_FROM)
     set(V_FROM src)
   endif()
   set(view ${CMAKE_BINARY_DIR}/include-views/${NAME})
+  set(wanted "")
+  foreach(path IN LISTS V_UNPARSED_ARGUMENTS)
+    list(APPEND wanted ${view}/${path})
+  endforeach()
+  # Globbing does not descend through links, so this lists the links
+  # themselves and never what they point to.
+  file(GLOB_RECURSE present LIST_DIRECTORIES true ${view}/*)
+  foreach(entry IN LISTS present)
+    if(IS_SYMLINK ${entry} AND NOT entry IN_LIST wanted)
+      file(REMOVE ${entry})
+    endif()
+  endforeach()
   foreach(path IN LISTS V_UNPARSED_ARGUMENTS)
     set(link ${view}/${path})
     set(target ${PROJECT_SOURCE_DIR}/${V_FROM}/${path})

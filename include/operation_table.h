@@ -13,8 +13,8 @@
 //
 // CountWeakKeys follows DeleteIECert in the automation vtable only; it has
 // no DISPID, no flat export and no Java method, so it is not listed here.
-#ifndef QUORVANT_EXPORTS_OPERATION_TABLE_H_
-#define QUORVANT_EXPORTS_OPERATION_TABLE_H_
+#ifndef QUORVANT_OPERATION_TABLE_H_
+#define QUORVANT_OPERATION_TABLE_H_
 
 // clang-format off
 #define QUORVANT_OPERATIONS(X) \
@@ -83,4 +83,4 @@
   X(DeleteIECert, DeleteIECert, 109, kInt, (I(dwIndex)))
 // clang-format on
 
-#endif  // QUORVANT_EXPORTS_OPERATION_TABLE_H_
+#endif  // QUORVANT_OPERATION_TABLE_H_
