@@ -21,10 +21,10 @@
 #include "encoding/base64.h"
 #include "encoding/code_page.h"
 #include "engine/security_engine.h"
-#include "platform/cert_store.h"
-#include "platform/crypto_provider.h"
-#include "platform/crypto_provider_constants.h"
-#include "platform/key_blob.h"
+#include "platform/stores/cert_store.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/crypto_provider_constants.h"
+#include "platform/keys/key_blob.h"
 
 namespace quorvant {
 namespace {

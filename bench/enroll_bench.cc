@@ -18,11 +18,11 @@
 #include "base/openssl.h"
 #include "engine/security_engine.h"
 #include "enroll/weak_key.h"
-#include "host/registry.h"
-#include "platform/cert_store.h"
-#include "platform/key_blob.h"
-#include "platform/platform_database.h"
-#include "platform/rsa_key.h"
+#include "host/registry/registry.h"
+#include "platform/stores/cert_store.h"
+#include "platform/keys/key_blob.h"
+#include "platform/database/platform_database.h"
+#include "platform/keys/rsa_key.h"
 
 namespace quorvant {
 namespace {

@@ -20,8 +20,8 @@
 
 #include "encoding/code_page.h"
 #include "engine/security_engine.h"
-#include "platform/cert_store.h"
-#include "platform/platform_database.h"
+#include "platform/stores/cert_store.h"
+#include "platform/database/platform_database.h"
 
 namespace quorvant {
 namespace {

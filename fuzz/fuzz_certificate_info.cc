@@ -8,8 +8,8 @@
 
 #include "certs/certificate_info.h"
 #include "encoding/code_page.h"
-#include "platform/cert_store.h"
-#include "platform/certificate_name.h"
+#include "platform/stores/cert_store.h"
+#include "platform/certificates/certificate_name.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <span>
 
 #include "enroll/reply_reader.h"
-#include "platform/certificate.h"
-#include "platform/certificate_name.h"
+#include "platform/certificates/certificate.h"
+#include "platform/certificates/certificate_name.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quorvant;

@@ -19,10 +19,10 @@
 #include "base/win32_errors.h"
 #include "crypt/envelope.h"
 #include "envelope_fuzz_recipient.h"
-#include "platform/cert_store.h"
-#include "platform/crypto_provider.h"
-#include "platform/crypto_provider_constants.h"
-#include "platform/key_blob.h"
+#include "platform/stores/cert_store.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/crypto_provider_constants.h"
+#include "platform/keys/key_blob.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <span>
 
-#include "platform/crypto_provider.h"
-#include "platform/key_blob.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/key_blob.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quorvant;

@@ -14,7 +14,7 @@
 #include <span>
 
 #include "base/win32_errors.h"
-#include "platform/pkcs12.h"
+#include "platform/pkcs12/pkcs12.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quorvant;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/shared_memory_table.h"
+#include "host/shared_memory/shared_memory_table.h"
 
 namespace {
 

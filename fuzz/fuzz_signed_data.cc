@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "base/openssl.h"
-#include "platform/certificate.h"
-#include "platform/certificate_der.h"
+#include "platform/certificates/certificate.h"
+#include "platform/certificates/certificate_der.h"
 #include "sign/signed_data.h"
 #include "sign/signer_rules.h"
 

@@ -39,7 +39,7 @@
 
 #include "QuorvantATL.h"
 /* The component's operations, in interface order, with their DISPIDs. */
-#include "../src/exports/operation_table.h"
+#include "operation_table.h"
 
 #ifdef __cplusplus
 extern "C" {

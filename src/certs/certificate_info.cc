@@ -6,7 +6,7 @@
 #include "encoding/code_page.h"
 #include "encoding/hex.h"
 #include "base/win32_errors.h"
-#include "platform/certificate_name.h"
+#include "platform/certificates/certificate_name.h"
 
 namespace quorvant {
 namespace {

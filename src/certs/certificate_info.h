@@ -16,8 +16,8 @@
 
 #include "encoding/byte_buffer.h"
 #include "encoding/time_forms.h"
-#include "platform/cert_store.h"
-#include "platform/certificate.h"
+#include "platform/stores/cert_store.h"
+#include "platform/certificates/certificate.h"
 
 namespace quorvant {
 

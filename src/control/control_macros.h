@@ -1,4 +1,4 @@
-// Expanding the operation list (exports/operation_table.h) into the
+// Expanding the operation list (operation_table.h) into the
 // control's method signatures, calls and dispatch entries.
 //
 // Where the list is expanded, T(name) and I(name) are defined as the pairs

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "encoding/code_page.h"
-#include "host/registry_names.h"
+#include "host/registry/registry_names.h"
 
 namespace quorvant::control {
 namespace {

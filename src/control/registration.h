@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/registry.h"
+#include "host/registry/registry.h"
 
 namespace quorvant::control {
 

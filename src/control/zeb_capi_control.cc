@@ -7,11 +7,11 @@
 #include <tuple>
 #include <utility>
 
+#include "base/automation_string.h"
 #include "base/win32_errors.h"
 #include "control/guid.h"
 #include "control/module_state.h"
 #include "control/variant_args.h"
-#include "exports/automation_string.h"
 
 namespace quorvant::control {
 

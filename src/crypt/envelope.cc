@@ -14,8 +14,8 @@
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
 #include "certs/certificate_info.h"
-#include "platform/certificate.h"
-#include "platform/crypto_provider.h"
+#include "platform/certificates/certificate.h"
+#include "platform/keys/crypto_provider.h"
 
 namespace quorvant {
 namespace {

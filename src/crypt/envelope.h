@@ -20,7 +20,7 @@
 
 #include "base/outcome.h"
 #include "encoding/byte_buffer.h"
-#include "platform/cert_store.h"
+#include "platform/stores/cert_store.h"
 
 namespace quorvant {
 

@@ -4,9 +4,9 @@
 #include <span>
 
 #include "base/win32_errors.h"
-#include "platform/crypto_provider.h"
-#include "platform/crypto_provider_constants.h"
-#include "platform/key_blob.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/crypto_provider_constants.h"
+#include "platform/keys/key_blob.h"
 
 namespace quorvant {
 namespace {

@@ -18,7 +18,7 @@
 #include "base/result_codes.h"
 #include "engine/security_engine.h"
 #include "base/win32_errors.h"
-#include "platform/cert_store.h"
+#include "platform/stores/cert_store.h"
 
 namespace quorvant {
 namespace {

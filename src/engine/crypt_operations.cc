@@ -21,7 +21,7 @@
 #include "engine/security_engine.h"
 #include "pfx/pfx_files.h"
 #include "pfx/pfx_store.h"
-#include "platform/cert_store.h"
+#include "platform/stores/cert_store.h"
 
 namespace quorvant {
 namespace {

@@ -1,7 +1,7 @@
 #include "engine/security_engine.h"
 
-#include "platform/cert_store.h"
-#include "platform/platform_database.h"
+#include "platform/stores/cert_store.h"
+#include "platform/database/platform_database.h"
 
 namespace quorvant {
 

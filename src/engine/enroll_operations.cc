@@ -6,7 +6,7 @@
 #include "encoding/code_page.h"
 #include "engine/security_engine.h"
 #include "enroll/pending_record.h"
-#include "platform/key_provider_info.h"
+#include "platform/certificates/key_provider_info.h"
 
 namespace quorvant {
 

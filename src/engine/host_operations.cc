@@ -7,8 +7,8 @@
 #include "encoding/code_page.h"
 #include "base/result_codes.h"
 #include "engine/security_engine.h"
-#include "host/registry.h"
-#include "host/system_info.h"
+#include "host/registry/registry.h"
+#include "host/system/system_info.h"
 
 namespace quorvant {
 namespace {

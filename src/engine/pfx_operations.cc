@@ -27,11 +27,11 @@
 #include "pfx/pfx_files.h"
 #include "pfx/pfx_paths.h"
 #include "pfx/pfx_store.h"
-#include "platform/cert_store.h"
-#include "platform/certificate_chain.h"
-#include "platform/crypto_provider.h"
-#include "platform/crypto_provider_constants.h"
-#include "platform/pkcs12.h"
+#include "platform/stores/cert_store.h"
+#include "platform/stores/certificate_chain.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/crypto_provider_constants.h"
+#include "platform/pkcs12/pkcs12.h"
 
 namespace quorvant {
 namespace {

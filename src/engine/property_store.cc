@@ -6,7 +6,7 @@
 
 #include "base/win32_errors.h"
 #include "engine/security_engine.h"
-#include "host/shared_memory.h"
+#include "host/shared_memory/shared_memory.h"
 
 namespace quorvant {
 

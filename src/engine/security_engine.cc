@@ -6,9 +6,9 @@
 #include "encoding/code_page.h"
 #include "engine/error_messages.h"
 #include "base/result_codes.h"
-#include "host/home_path.h"
-#include "host/shared_memory.h"
-#include "host/system_messages.h"
+#include "host/system/home_path.h"
+#include "host/shared_memory/shared_memory.h"
+#include "host/system/system_messages.h"
 
 namespace quorvant {
 

@@ -23,7 +23,7 @@
 #include "enroll/capi_session.h"
 #include "base/outcome.h"
 #include "enroll/enroll_services.h"
-#include "host/services.h"
+#include "host/system/services.h"
 
 namespace quorvant {
 

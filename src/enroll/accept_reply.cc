@@ -26,12 +26,12 @@
 #include "enroll/capi_session.h"
 #include "enroll/pending_record.h"
 #include "enroll/reply_reader.h"
-#include "host/registry.h"
-#include "platform/cert_store.h"
-#include "platform/certificate.h"
-#include "platform/certificate_name.h"
-#include "platform/crypto_provider.h"
-#include "platform/key_blob.h"
+#include "host/registry/registry.h"
+#include "platform/stores/cert_store.h"
+#include "platform/certificates/certificate.h"
+#include "platform/certificates/certificate_name.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/key_blob.h"
 
 namespace quorvant {
 namespace {

@@ -11,9 +11,9 @@
 #include "enroll/pending_record.h"
 #include "enroll/pkcs10_request.h"
 #include "enroll/weak_key.h"
-#include "host/registry.h"
-#include "host/services.h"
-#include "platform/crypto_provider.h"
+#include "host/registry/registry.h"
+#include "host/system/services.h"
+#include "platform/keys/crypto_provider.h"
 
 namespace quorvant {
 namespace {

@@ -8,8 +8,8 @@
 #include "base/result_codes.h"
 #include "encoding/byte_order.h"
 #include "encoding/code_page.h"
-#include "host/registry.h"
-#include "platform/crypto_provider_constants.h"
+#include "host/registry/registry.h"
+#include "platform/keys/crypto_provider_constants.h"
 
 namespace quorvant {
 namespace {

@@ -10,7 +10,7 @@
 #include "digest/sha1_digest.h"
 #include "digest/sha256_digest.h"
 #include "encoding/der_writer.h"
-#include "platform/crypto_provider.h"
+#include "platform/keys/crypto_provider.h"
 
 namespace quorvant {
 namespace {

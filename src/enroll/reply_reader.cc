@@ -6,7 +6,7 @@
 #include "base/openssl.h"
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
-#include "platform/certificate.h"
+#include "platform/certificates/certificate.h"
 
 namespace quorvant {
 

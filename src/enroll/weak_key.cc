@@ -5,8 +5,8 @@
 #include "base/openssl.h"
 #include "encoding/byte_buffer.h"
 #include "encoding/byte_order.h"
-#include "platform/crypto_provider.h"
-#include "platform/key_blob.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/key_blob.h"
 
 namespace quorvant {
 namespace {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 
+#include "base/automation_string.h"
 #include "base/file_reader.h"
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
@@ -23,16 +24,15 @@
 #include "encoding/base64.h"
 #include "encoding/code_page.h"
 #include "engine/error_messages.h"
-#include "exports/automation_string.h"
 #include "exports/the_engine.h"
-#include "host/data_paths.h"
-#include "host/registry.h"
-#include "host/system_messages.h"
+#include "host/registry/data_paths.h"
+#include "host/registry/registry.h"
+#include "host/system/system_messages.h"
 #include "pfx/certificate_filter.h"
 #include "pfx/pfx_store.h"
-#include "platform/cert_store.h"
-#include "platform/crypto_provider.h"
-#include "platform/platform_database.h"
+#include "platform/stores/cert_store.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/database/platform_database.h"
 
 namespace quorvant {
 namespace {

@@ -4,8 +4,8 @@
 #include <new>
 
 #include "QuorvantATL.h"
+#include "base/automation_string.h"
 #include "base/result_codes.h"
-#include "exports/automation_string.h"
 #include "exports/the_engine.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <type_traits>
 
 #include "QuorvantATL.h"
+#include "operation_table.h"
+#include "base/automation_string.h"
 #include "base/result_codes.h"
-#include "exports/automation_string.h"
-#include "exports/operation_table.h"
 #include "exports/the_engine.h"
 
 namespace quorvant {

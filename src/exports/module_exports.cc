@@ -7,8 +7,8 @@
 #include "base/win32_errors.h"
 #include "control/module_state.h"
 #include "control/registration.h"
-#include "host/data_paths.h"
-#include "host/registry.h"
+#include "host/registry/data_paths.h"
+#include "host/registry/registry.h"
 
 namespace {
 

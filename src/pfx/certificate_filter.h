@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/cert_store.h"
+#include "platform/stores/cert_store.h"
 
 namespace quorvant {
 

@@ -10,7 +10,7 @@
 #include "digest/sha1_digest.h"
 #include "encoding/base64.h"
 #include "encoding/hex.h"
-#include "platform/key_blob.h"
+#include "platform/keys/key_blob.h"
 
 namespace quorvant {
 namespace {

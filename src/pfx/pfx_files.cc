@@ -11,7 +11,7 @@
 
 #include "base/file_reader.h"
 #include "encoding/code_page.h"
-#include "host/system_messages.h"
+#include "host/system/system_messages.h"
 #include "base/unique_fd.h"
 #include "base/win32_errors.h"
 

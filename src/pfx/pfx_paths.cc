@@ -8,7 +8,7 @@
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
 #include "encoding/code_page.h"
-#include "host/system_messages.h"
+#include "host/system/system_messages.h"
 
 namespace quorvant {
 namespace {

@@ -12,10 +12,10 @@
 #include "base/result_codes.h"
 #include "base/win32_errors.h"
 #include "pfx/pfx_files.h"
-#include "platform/crypto_provider.h"
-#include "platform/crypto_provider_constants.h"
-#include "platform/key_container_store.h"
-#include "platform/pkcs12.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/crypto_provider_constants.h"
+#include "platform/pkcs12/pkcs12.h"
+#include "platform/stores/key_container_store.h"
 
 namespace quorvant {
 namespace {

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/cert_store.h"
-#include "platform/pkcs12.h"
-#include "platform/platform_database.h"
+#include "platform/stores/cert_store.h"
+#include "platform/pkcs12/pkcs12.h"
+#include "platform/database/platform_database.h"
 
 namespace quorvant {
 

@@ -5,8 +5,8 @@
 
 #include "base/result_codes.h"
 #include "encoding/der_writer.h"
-#include "platform/crypto_provider_constants.h"
-#include "platform/certificate.h"
+#include "platform/keys/crypto_provider_constants.h"
+#include "platform/certificates/certificate.h"
 #include "sign/hashing.h"
 
 namespace quorvant {

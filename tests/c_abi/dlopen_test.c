@@ -10,7 +10,7 @@
 #include <string.h>
 
 #include "QuorvantATL.h"
-#include "exports/operation_table.h"
+#include "operation_table.h"
 
 static int passed = 0;
 static int failed = 0;

@@ -1,6 +1,6 @@
 // The X.500 string form over names written byte by byte from X.690 and the
 // string types' own encodings (Unicode code points of the characters).
-#include "platform/certificate_name.h"
+#include "platform/certificates/certificate_name.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/certificate.h"
+#include "platform/certificates/certificate.h"
 
 namespace quorvant {
 namespace {

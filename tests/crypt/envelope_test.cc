@@ -29,9 +29,9 @@
 #include "engine/fake_services.h"
 #include "engine/security_engine.h"
 #include "pfx/pfx_store.h"
-#include "platform/crypto_provider.h"
-#include "platform/crypto_provider_constants.h"
-#include "platform/key_blob.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/crypto_provider_constants.h"
+#include "platform/keys/key_blob.h"
 
 namespace quorvant {
 namespace {

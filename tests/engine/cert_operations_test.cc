@@ -14,7 +14,7 @@
 #include "engine/fake_services.h"
 #include "support/scoped_time_zone.h"
 #include "engine/security_engine.h"
-#include "platform/cert_store.h"
+#include "platform/stores/cert_store.h"
 
 namespace quorvant {
 

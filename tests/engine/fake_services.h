@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "engine/security_engine.h"
-#include "platform/cert_store.h"
+#include "platform/stores/cert_store.h"
 
 namespace quorvant::testing {
 

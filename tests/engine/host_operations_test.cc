@@ -7,8 +7,8 @@
 #include "engine/engine_test_access.h"
 #include "engine/fake_services.h"
 #include "engine/security_engine.h"
-#include "host/registry.h"
-#include "host/shared_memory.h"
+#include "host/registry/registry.h"
+#include "host/shared_memory/shared_memory.h"
 
 namespace quorvant {
 

@@ -4,7 +4,7 @@
 
 #include "engine/error_messages.h"
 #include "engine/fake_services.h"
-#include "host/module_version.h"
+#include "host/system/module_version.h"
 
 namespace quorvant {
 namespace {

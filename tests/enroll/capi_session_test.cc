@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "base/result_codes.h"
-#include "platform/crypto_provider_constants.h"
+#include "platform/keys/crypto_provider_constants.h"
 
 namespace quorvant {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "certs/test_certificates.h"
 #include "encoding/base64.h"
-#include "platform/key_blob.h"
-#include "platform/crypto_provider_constants.h"
+#include "platform/keys/key_blob.h"
+#include "platform/keys/crypto_provider_constants.h"
 
 namespace quorvant {
 namespace {

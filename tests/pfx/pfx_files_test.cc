@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/pkcs12.h"
+#include "platform/pkcs12/pkcs12.h"
 
 namespace quorvant {
 namespace {

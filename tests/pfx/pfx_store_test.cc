@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "certs/certificate_info.h"
-#include "platform/crypto_provider.h"
-#include "platform/crypto_provider_constants.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/keys/crypto_provider_constants.h"
 
 namespace quorvant {
 namespace {

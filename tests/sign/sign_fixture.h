@@ -8,16 +8,14 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <ctime>
-#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,7 +23,8 @@
 #include "engine/fake_services.h"
 #include "engine/security_engine.h"
 #include "pfx/pfx_store.h"
-#include "platform/cert_store.h"
+#include "platform/stores/cert_store.h"
+#include "support/tool_commands.h"
 
 namespace quorvant::testing {
 
@@ -34,33 +33,9 @@ using Bytes = std::vector<uint8_t>;
 
 inline std::u16string U16(const std::string& utf8) { return WideFromUtf8(utf8); }
 
-// Exit status of a shell command, its output discarded.
-inline int Shell(const std::string& command) {
-  const int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Standard output and error of a command; *status its exit code.
-inline std::string Capture(const std::string& command, int* status) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char chunk[4096];
-  size_t n = 0;
-  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-  const int raw = pclose(pipe);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return out;
-}
-
-inline Bytes ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
+// The pointer-and-length form the signing tests write their buffers with.
 inline void WriteBytes(const fs::path& path, const void* data, size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  WriteBytes(path, std::span<const uint8_t>(static_cast<const uint8_t*>(data), size));
 }
 
 struct Signer {
@@ -95,7 +70,7 @@ struct SignMaterial {
       std::ofstream ext(m.dir / "leaf.ext");
       ext << "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n";
     }
-    if (Shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + m.caKey.string() + " -out " +
+    if (RunQuiet("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + m.caKey.string() + " -out " +
             m.caCert.string() +
             " -days 3650 -subj '/CN=Quorvant Test Root/O=Quorvant Test' "
             "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign") != 0) {
@@ -112,13 +87,13 @@ struct SignMaterial {
       s.password = "pw" + std::to_string(bits);
       s.commonName = "Signer " + std::to_string(bits);
       const std::string csr = base + ".csr";
-      if (Shell("openssl req -newkey rsa:" + std::to_string(bits) + " -nodes -keyout " +
+      if (RunQuiet("openssl req -newkey rsa:" + std::to_string(bits) + " -nodes -keyout " +
               s.key.string() + " -out " + csr + " -subj '/C=TW/O=Quorvant Test/CN=" +
               s.commonName + "'") != 0 ||
-          Shell("openssl x509 -req -in " + csr + " -CA " + m.caCert.string() + " -CAkey " +
+          RunQuiet("openssl x509 -req -in " + csr + " -CA " + m.caCert.string() + " -CAkey " +
               m.caKey.string() + " -set_serial " + std::to_string(++serial) +
               " -days 3650 -extfile " + d + "/leaf.ext -out " + s.cert.string()) != 0 ||
-          Shell("openssl pkcs12 -export -inkey " + s.key.string() + " -in " + s.cert.string() +
+          RunQuiet("openssl pkcs12 -export -inkey " + s.key.string() + " -in " + s.cert.string() +
               " -out " + s.pfx.string() + " -passout pass:" + s.password) != 0) {
         return m;
       }
@@ -131,7 +106,7 @@ struct SignMaterial {
 
 inline Bytes PemToDer(const fs::path& pem) {
   const fs::path der = pem.string() + ".der";
-  if (!fs::exists(der)) Shell("openssl x509 -in " + pem.string() + " -outform DER -out " + der.string());
+  if (!fs::exists(der)) RunQuiet("openssl x509 -in " + pem.string() + " -outform DER -out " + der.string());
   return ReadBytes(der);
 }
 

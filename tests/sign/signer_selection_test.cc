@@ -225,7 +225,7 @@ TEST_F(SelectionTest, APublishedPasswordIsFollowedForTheSameFileOnly) {
   fs::copy_file(s.pfx, dir / "a.pfx");
   // The same certificate and key under another password, in a file whose
   // name differs only in case.
-  ASSERT_EQ(Shell("openssl pkcs12 -export -inkey " + s.key.string() + " -in " + s.cert.string() +
+  ASSERT_EQ(RunQuiet("openssl pkcs12 -export -inkey " + s.key.string() + " -in " + s.cert.string() +
                   " -out " + (dir / "A.PFX").string() + " -passout pass:other"),
             0);
   auto reader = secondEngine(dialogs_);
@@ -245,7 +245,7 @@ TEST_F(SelectionTest, APublishedPasswordIsFollowedForTheSameFileOnly) {
   EXPECT_EQ(reader->GetErrorCode(), 0);
 
   // The password of this very file changed elsewhere: followed.
-  ASSERT_EQ(Shell("openssl pkcs12 -export -inkey " + s.key.string() + " -in " + s.cert.string() +
+  ASSERT_EQ(RunQuiet("openssl pkcs12 -export -inkey " + s.key.string() + " -in " + s.cert.string() +
                   " -out " + (dir / "a.pfx").string() + " -passout pass:changed"),
             0);
   EXPECT_TRUE(reader->SignPkcs1(u"abc", 0).empty());

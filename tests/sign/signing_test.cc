@@ -74,11 +74,11 @@ TEST_P(Pkcs1Test, EqualsOpensslDgstSignForEveryDigestOrderAndForm) {
     const fs::path in = scratch("in.bin"), sig = scratch("sig.bin");
     if (c.md5First) {
       WriteBytes(scratch("raw.bin"), data.data(), data.size());
-      ASSERT_EQ(Shell("openssl dgst -md5 -binary -out " + in.string() + " " + scratch("raw.bin").string()), 0);
+      ASSERT_EQ(RunQuiet("openssl dgst -md5 -binary -out " + in.string() + " " + scratch("raw.bin").string()), 0);
     } else {
       WriteBytes(in, data.data(), data.size());
     }
-    ASSERT_EQ(Shell(std::string("openssl dgst ") + c.digest + " -sign " + s.key.string() +
+    ASSERT_EQ(RunQuiet(std::string("openssl dgst ") + c.digest + " -sign " + s.key.string() +
                   " -out " + sig.string() + " " + in.string()),
               0);
     Bytes expected = ReadBytes(sig);
@@ -105,7 +105,7 @@ TEST_F(SignTest, Pkcs1SignatureOfAChangedTextDoesNotVerify) {
   ASSERT_EQ(engine_->GetErrorCode(), 0);
   const Bytes sig = FromBase64(result);
   WriteBytes(scratch("sig.bin"), sig.data(), sig.size());
-  Shell("openssl x509 -in " + s.cert.string() + " -pubkey -noout -out " + scratch("pub.pem").string());
+  RunQuiet("openssl x509 -in " + s.cert.string() + " -pubkey -noout -out " + scratch("pub.pem").string());
   const Bytes original = Signed(kText, false);
   // The signed bytes verify; any change of one bit, a byte more, or one less
   // does not.
@@ -120,7 +120,7 @@ TEST_F(SignTest, Pkcs1SignatureOfAChangedTextDoesNotVerify) {
   texts.push_back({Signed(kText, true), false});
   for (const auto& [bytes, verifies] : texts) {
     WriteBytes(scratch("in.bin"), bytes.data(), bytes.size());
-    EXPECT_EQ(Shell("openssl dgst -sha1 -verify " + scratch("pub.pem").string() + " -signature " +
+    EXPECT_EQ(RunQuiet("openssl dgst -sha1 -verify " + scratch("pub.pem").string() + " -signature " +
                   scratch("sig.bin").string() + " " + scratch("in.bin").string()) == 0,
               verifies);
   }
@@ -203,7 +203,7 @@ TEST_F(SignTest, Pkcs7WithoutAttributesEqualsOpensslSmimeByteForByte) {
     SCOPED_TRACE(c.flags);
     const Bytes ours = FromBase64(engine_->SignPkcs7(kText, c.flags));
     ASSERT_EQ(engine_->GetErrorCode(), 0);
-    ASSERT_EQ(Shell("openssl smime -sign -binary -noattr -nosmimecap -md sha1 -outform DER " +
+    ASSERT_EQ(RunQuiet("openssl smime -sign -binary -noattr -nosmimecap -md sha1 -outform DER " +
                   std::string(c.options) + " -signer " + s.cert.string() + " -inkey " +
                   s.key.string() + " -in " + scratch("content.bin").string() + " -out " +
                   scratch("theirs.der").string()),

@@ -17,7 +17,7 @@
 #include "QuorvantATL.h"
 #include "QuorvantControl.h"
 #include "component.h"
-#include "exports/operation_table.h"
+#include "operation_table.h"
 
 namespace quorvant::bridge {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "exports/operation_table.h"
+#include "operation_table.h"
 
 namespace quorvant::bridge {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <jni.h>
 
-#include "exports/operation_table.h"
+#include "operation_table.h"
 
 // The Java type of a table parameter or result.
 #define QUORVANT_JAVA_TYPE_T(name) jstring

@@ -24,9 +24,9 @@
 #include "engine/engine_test_access.h"
 #include "engine/fake_services.h"
 #include "pfx/pfx_store.h"
-#include "platform/cert_store.h"
-#include "platform/crypto_provider.h"
-#include "platform/platform_database.h"
+#include "platform/stores/cert_store.h"
+#include "platform/keys/crypto_provider.h"
+#include "platform/database/platform_database.h"
 
 namespace quorvant {
 namespace {
