@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/win32_errors.h"
+#include "base/win32_from_errno.h"
 
 namespace quorvant {
 
@@ -154,12 +155,13 @@ SqliteFailure ClassifySqliteError(int rc) {
 }
 
 uint32_t Win32FromFileErrno(int err) {
-  switch (err) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
+  // The registry's functions report few numbers for a file they cannot use:
+  // the errno's own number narrowed to those.
+  switch (Win32ErrorFromErrno(err)) {
+    case win32::kErrorAccessDenied:
+    case win32::kErrorWriteProtect:
       return win32::kErrorAccessDenied;
-    case ENOMEM:
+    case win32::kErrorNotEnoughMemory:
       return win32::kErrorOutofmemory;
     default:
       return win32::kErrorRegistryIoFailed;

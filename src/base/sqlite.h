@@ -97,8 +97,10 @@ enum class SqliteFailure {
 };
 SqliteFailure ClassifySqliteError(int rc);
 
-// The Win32 number a file-backed store reports for an errno: 5 for
-// permissions, 14 for memory, 1016 (ERROR_REGISTRY_IO_FAILED) otherwise.
+// The Win32 number a file-backed store reports for an errno: the errno's
+// number (Win32ErrorFromErrno) narrowed to those the registry reports: 5 for
+// permissions (a read-only file system included), 14 for memory, 1016
+// (ERROR_REGISTRY_IO_FAILED) otherwise.
 uint32_t Win32FromFileErrno(int err);
 // The Win32 number for a SQLite result code: 0 for success, 1009 for a file
 // that is not the store's database, 5 for a refused write, 14 for memory,
