@@ -95,23 +95,24 @@ openssl x509 -req -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key
   -set_serial 0x5A17 -days 365 -extfile "$work/signer.ext" -out "$work/signer.pem" 2>/dev/null
 openssl pkcs12 -export -inkey "$work/signer.key" -in "$work/signer.pem" \
   -out "$work/signer.pfx" -passout pass:sign-secret
-pick=(--filter 'S_CN=王小明' --select-flags 0x208 --pfx "$work" signer.pfx --password sign-secret)
-step select 'S_CN=王小明' --select-flags 0x208 --pfx "$work" signer.pfx --password sign-secret
+# The PFX password comes on descriptor 3, never on the command line.
+pick=(--filter 'S_CN=王小明' --select-flags 0x208 --pfx "$work" signer.pfx --password-fd 3)
+step select 'S_CN=王小明' --select-flags 0x208 --pfx "$work" signer.pfx --password-fd 3 3<<<sign-secret
 printf '簽章測試' | iconv -f UTF-8 -t UTF-16LE >"$work/content.bin"
-step sign --flags 0x100 "${pick[@]}" 簽章測試
-"$q" sign --flags 0x100 "${pick[@]}" 簽章測試 | head -1 | base64 -d >"$work/pkcs1.sig"
+step sign --flags 0x100 "${pick[@]}" 簽章測試 3<<<sign-secret
+"$q" sign --flags 0x100 "${pick[@]}" 簽章測試 3<<<sign-secret | head -1 | base64 -d >"$work/pkcs1.sig"
 openssl x509 -in "$work/signer.pem" -pubkey -noout >"$work/signer.pub"
 printf '\n$ openssl dgst -sha1 -verify signer.pub -signature pkcs1.sig content.bin\n'
 openssl dgst -sha1 -verify "$work/signer.pub" -signature "$work/pkcs1.sig" "$work/content.bin" || true
 step store add ROOT "$work/ca.pem"
-step sign --pkcs7 --flags 0x2600 "${pick[@]}" 簽章測試
-"$q" sign --pkcs7 --flags 0x2600 "${pick[@]}" 簽章測試 | head -1 | base64 -d >"$work/pkcs7.der"
+step sign --pkcs7 --flags 0x2600 "${pick[@]}" 簽章測試 3<<<sign-secret
+"$q" sign --pkcs7 --flags 0x2600 "${pick[@]}" 簽章測試 3<<<sign-secret | head -1 | base64 -d >"$work/pkcs7.der"
 printf '\n$ openssl cms -verify -binary -inform DER -in pkcs7.der -content content.bin -CAfile ca.pem\n'
 openssl cms -verify -binary -inform DER -in "$work/pkcs7.der" -content "$work/content.bin" \
   -CAfile "$work/ca.pem" -out /dev/null || true
 printf '\n$ openssl pkcs7 -inform DER -in pkcs7.der -print_certs -noout\n'
 openssl pkcs7 -inform DER -in "$work/pkcs7.der" -print_certs -noout || true
-step sign "${pick[@]/sign-secret/wrong}" 簽章測試
+step sign "${pick[@]}" 簽章測試 3<<<wrong
 echo; echo "== PFX files in and out of the personal store"
 # Files of openssl, Python's cryptography, keytool and pk12util, with a CA
 # and a holder it issued; passwords go through standard input, never on the

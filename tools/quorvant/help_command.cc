@@ -59,8 +59,9 @@ constexpr CommandHelp kCommands[] = {
      "  still works, with a warning: other users can read it.)\n"
      "quorvant pfx import|query|export|mobile|passwd ...\n"
      "  ImportPfxToIE, QueryPfxInfo, ExportPfxFromIE, ExportMobileFrom*,\n"
-     "  ChangePfxPasswd. Passwords are read from the terminal without echo, or\n"
-     "  from standard input with --password-stdin; never from the command line.\n"},
+     "  ChangePfxPasswd. Passwords are read from the terminal without echo, or a\n"
+     "  line each from standard input (--password-stdin) or descriptor N\n"
+     "  (--password-fd N); never from the command line.\n"},
     {"filter",
      "quorvant filter TEXT [--flags N] [--key-usage N] [--store MY|CA|ROOT]\n"
      "  The certificates CertificateFilter selects from a store (MY by default).\n"
@@ -98,7 +99,10 @@ constexpr CommandHelp kCommands[] = {
     {"sign",
      "quorvant sign [--pkcs7] [--flags N] [--filter F] [selection options] TEXT|-\n"
      "  Selects a signer (or takes over a published one) and signs TEXT (- reads\n"
-     "  standard input) with SignPkcs1, or SignPkcs7 with --pkcs7.\n"},
+     "  standard input) with SignPkcs1, or SignPkcs7 with --pkcs7.\n"
+     "  Selection options: --select-flags N, --key-usage N, --date D,\n"
+     "  --pfx FOLDER NAME with --password-stdin (the password's line comes before\n"
+     "  the text of -) or --password-fd N (SelectSignerEx), --port N.\n"},
     {"enrol",
      "quorvant enrol request CN [--bits N] [--flags N] [--pair]\n"
      "  CreatePKCS10 (or CreatePKCS10Pair): a new key pair and its request in Base64.\n"

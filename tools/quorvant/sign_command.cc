@@ -7,6 +7,7 @@
 #include "QuorvantATL.h"
 #include "export_calls.h"
 #include "input_file.h"
+#include "passwords.h"
 #include "results.h"
 
 namespace quorvant::cli {
@@ -17,9 +18,12 @@ constexpr int kExitUsage = 64;
 int Usage() {
   std::fprintf(stderr,
                "usage: quorvant select [FILTER] [--select-flags N] [--key-usage N] [--date D]\n"
-               "                       [--pfx FOLDER NAME] [--password PW] [--port N]\n"
+               "                       [--pfx FOLDER NAME] [--password-stdin | --password-fd N]\n"
+               "                       [--port N]\n"
                "       quorvant sign [--pkcs7] [--flags N] [--filter FILTER] [selection options]\n"
-               "                     TEXT|-\n");
+               "                     TEXT|-\n"
+               "The PFX password is one line of standard input (before the text of\n"
+               "`sign -`) or of descriptor N; --password PW still works, with a warning.\n");
   return kExitUsage;
 }
 
@@ -51,7 +55,9 @@ struct Options {
   int32_t keyUsage = 0;
   std::string date;
   std::string pfxFolder, pfxName;
-  std::optional<std::string> password;
+  std::optional<std::string> password;  // on the command line: seen by all
+  PasswordSource passwordSource;
+  bool passwordFromSource = false;
   std::optional<int32_t> port;
   bool selectionGiven = false;
   // sign only
@@ -73,7 +79,12 @@ std::optional<Options> Parse(const std::vector<std::string>& args, bool signing)
       *out = *v;
       return true;
     };
-    if (a == "--select-flags") {
+    bool badPassword = false;
+    if (ParsePasswordOption(args, &i, &o.passwordSource, &badPassword)) {
+      if (badPassword) return std::nullopt;
+      o.passwordFromSource = true;
+      o.selectionGiven = true;
+    } else if (a == "--select-flags") {
       if (!number(&o.selectFlags)) return std::nullopt;
       o.selectionGiven = true;
     } else if (a == "--key-usage") {
@@ -117,19 +128,31 @@ std::optional<Options> Parse(const std::vector<std::string>& args, bool signing)
 }
 
 // Runs the selection the options ask for; without any, the signer another
-// process published is taken over.
-int32_t Select(const Options& o) {
+// process published is taken over. 0, or the exit status when the password
+// could not be read.
+int Select(Options& o) {
   const std::u16string filter = Utf16FromUtf8(o.filter.value_or(""));
   const std::u16string folder = Utf16FromUtf8(o.pfxFolder), name = Utf16FromUtf8(o.pfxName);
   const std::u16string date = Utf16FromUtf8(o.date);
-  if (o.password) {
-    return ::SelectSignerEx(filter.c_str(), folder.c_str(), name.c_str(),
-                            Utf16FromUtf8(*o.password).c_str(), date.c_str(), o.selectFlags,
-                            o.keyUsage);
+  if (o.password || o.passwordFromSource) {
+    Password password;
+    if (o.password) {
+      std::fprintf(stderr,
+                   "quorvant: warning: a password on the command line is visible to other "
+                   "users; use --password-stdin or --password-fd\n");
+      password.assignUtf8(*o.password);
+    } else if (const int failed =
+                   ReadPassword(o.passwordSource, "PFX password: ", &password, Usage)) {
+      return failed;
+    }
+    ::SelectSignerEx(filter.c_str(), folder.c_str(), name.c_str(), password.get(), date.c_str(),
+                     o.selectFlags, o.keyUsage);
+    return 0;
   }
   const int32_t port = o.port.value_or(o.selectionGiven ? 0 : 1);
-  return ::SelectSignerEx2(filter.c_str(), folder.c_str(), name.c_str(), port, date.c_str(),
-                           o.selectFlags, o.keyUsage);
+  ::SelectSignerEx2(filter.c_str(), folder.c_str(), name.c_str(), port, date.c_str(),
+                    o.selectFlags, o.keyUsage);
+  return 0;
 }
 
 void PrintSigner() {
@@ -146,7 +169,7 @@ void PrintSigner() {
 int SelectCommand(const std::vector<std::string>& args) {
   auto options = Parse(args, false);
   if (!options) return Usage();
-  Select(*options);
+  if (const int failed = Select(*options)) return failed;
   const Codes codes = Codes::Read();
   if (codes.code == 0) PrintSigner();
   return codes.print();
@@ -155,7 +178,7 @@ int SelectCommand(const std::vector<std::string>& args) {
 int SignCommand(const std::vector<std::string>& args) {
   auto options = Parse(args, true);
   if (!options) return Usage();
-  Select(*options);
+  if (const int failed = Select(*options)) return failed;
   if (::GetErrorCode() != 0) return Codes::Read().print();
   std::string text = options->text.value_or("");
   if (options->fromStdin) {
