@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a few seconds
 # from its seed corpus (a smoke run; real fuzzing runs longer by hand).
-# The seed is fixed so that a run here repeats the same inputs as the last;
+# Runs use a fixed random seed, so that each repeats the inputs of the last;
 # QUORVANT_FUZZ_SEED=0 lets libFuzzer pick one.
 #   scripts/fuzz-smoke.sh [SECONDS_PER_TARGET]
 set -euo pipefail
