@@ -16,6 +16,7 @@
 #include <new>
 
 #include "base/environment.h"
+#include "base/user_messages.h"
 #include "host/system/system_messages.h"
 #include "base/win32_errors.h"
 
@@ -42,13 +43,31 @@ bool IsPlain(unsigned char c) {
          c == '.' || c == '-';
 }
 
-// A regular file of ours that nobody else may open.
-uint32_t CheckPrivate(int fd) {
-  struct stat st{};
-  if (::fstat(fd, &st) != 0) return Win32ErrorFromErrno(errno);
-  if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
-    return win32::kErrorAccessDenied;
+// Access denied, with a line for the user naming the object: in a shared
+// /dev/shm another user may have created our name first.
+uint32_t Refuse(const std::string& objectName, const std::string& why) {
+  TellUser("refusing to use the shared object " + SharedObjectDirectory() + objectName + ": " +
+           why);
+  return win32::kErrorAccessDenied;
+}
+
+// Opens (creating) one of our objects: a regular file of ours that nobody
+// else may open.
+uint32_t OpenPrivate(const std::string& objectName, UniqueFd* out) {
+  UniqueFd fd(OpenSharedObjectFile(objectName, O_RDWR | O_CREAT, 0600));
+  if (!fd.valid()) {
+    const int err = errno;
+    if (err == EACCES) return Refuse(objectName, "another user holds the name");
+    return Win32ErrorFromErrno(err);
   }
+  struct stat st{};
+  if (::fstat(fd.get(), &st) != 0) return Win32ErrorFromErrno(errno);
+  if (!S_ISREG(st.st_mode)) return Refuse(objectName, "it is not a regular file");
+  if (st.st_uid != ::geteuid()) {
+    return Refuse(objectName, "it belongs to user " + std::to_string(st.st_uid));
+  }
+  if ((st.st_mode & 077) != 0) return Refuse(objectName, "other users can open it");
+  *out = std::move(fd);
   return 0;
 }
 
@@ -141,12 +160,8 @@ UserGuard::UserGuard() {
   }
   char name[48];
   std::snprintf(name, sizeof(name), "/quorvant-%u-guard", static_cast<unsigned>(::geteuid()));
-  UniqueFd fd(OpenSharedObjectFile(name, O_RDWR | O_CREAT, 0600));
-  if (!fd.valid()) {
-    error_ = Win32ErrorFromErrno(errno);
-    return;
-  }
-  if (const uint32_t status = CheckPrivate(fd.get())) {
+  UniqueFd fd;
+  if (const uint32_t status = OpenPrivate(name, &fd)) {
     error_ = status;
     return;
   }
@@ -176,9 +191,8 @@ uint32_t SharedObject::open(const UserGuard& guard, std::string objectName,
   if (guard.error() != 0) return guard.error();
   if (isOpen() || fd_.valid()) return win32::kErrorInvalidParameter;
   if (createSize == 0) return win32::kErrorInvalidParameter;
-  UniqueFd fd(OpenSharedObjectFile(objectName, O_RDWR | O_CREAT, 0600));
-  if (!fd.valid()) return Win32ErrorFromErrno(errno);
-  if (const uint32_t status = CheckPrivate(fd.get())) return status;
+  UniqueFd fd;
+  if (const uint32_t status = OpenPrivate(objectName, &fd)) return status;
 
   size_t length = 0;
   bool fresh = false;

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/user_messages.h"
 #include "host/shared_memory/shared_memory_object.h"
 #include "host/shared_memory/shared_memory_table.h"
 #include "support/join.h"
@@ -753,9 +754,15 @@ TEST_P(SharedMemoryPlacementTest, ObjectsLiveWhereNoOtherUserCanCreateNames) {
       ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
     if (::setgid(user) != 0 || ::setuid(user) != 0) return 10;
+    ScopedUserMessageCapture told;
     cSharedMemory m(store, kSize);
     if (m.isOpen() != c.opens) return 11;
-    if (!c.opens) return m.lastError() == 5 ? 0 : 12;
+    if (!c.opens) {
+      // Refused clearly: the user is told which name another user holds.
+      const std::vector<std::string> lines = told.messages();
+      if (lines.empty() || lines[0].find(guard) == std::string::npos) return 14;
+      return m.lastError() == 5 ? 0 : 12;
+    }
     const std::string object = SharedObjectName("s", store);
     struct stat st{};
     const bool inRuntime = ::stat((runtime + object).c_str(), &st) == 0;
