@@ -89,6 +89,19 @@ int32_t DecryptOver(const EnvelopeMessage& message, const CertStore& store, Byte
   return DecryptResultCode(message.decrypt(store, content, std::move(keys)));
 }
 
+// The caller's key: hex text, not empty.
+bool KeyFromHex(TextArg hex, ByteBuffer* key) {
+  const std::string keyText = ToNarrow(hex);
+  return !keyText.empty() && HexDecode(keyText.c_str(), *key);
+}
+
+// `algId` over the caller's key, in CBC with a zero IV.
+void SetUpCipher(int32_t algId, const ByteBuffer& key, SymmetricCipher* cipher) {
+  cipher->setAlgorithm(algId);
+  cipher->setKey(key.data(), key.size());
+  cipher->setMode(1);
+}
+
 }  // namespace
 
 Text SecurityEngine::SymEncrypt(TextArg strPlainText, TextArg strPasswdHex, int32_t iAlgorithm,
@@ -105,8 +118,7 @@ Text SecurityEngine::SymEncrypt(TextArg strPlainText, TextArg strPasswdHex, int3
     return Text();
   }
   ByteBuffer key;
-  const std::string keyText = ToNarrow(strPasswdHex);
-  if (keyText.empty() || !HexDecode(keyText.c_str(), key)) {
+  if (!KeyFromHex(strPasswdHex, &key)) {
     errorCode = rc::kBadArgument;
     return Text();
   }
@@ -114,9 +126,7 @@ Text SecurityEngine::SymEncrypt(TextArg strPlainText, TextArg strPasswdHex, int3
   if ((errorCode = ChooseAlgorithm(iAlgorithm, key.size(), &algId)) != rc::kSuccess) return Text();
 
   SymmetricCipher cipher;
-  cipher.setAlgorithm(algId);
-  cipher.setKey(key.data(), key.size());
-  cipher.setMode(1);
+  SetUpCipher(algId, key, &cipher);
   if (!cipher.encrypt(data.data(), data.size())) {
     errorCode = rc::kEncryptFailed;
     capiErrorCode = cipher.lastError();
@@ -143,8 +153,7 @@ Text SecurityEngine::SymDecrypt(TextArg strCipher, TextArg strPasswdHex, int32_t
     return Text();
   }
   ByteBuffer key;
-  const std::string keyText = ToNarrow(strPasswdHex);
-  if (keyText.empty() || !HexDecode(keyText.c_str(), key)) {
+  if (!KeyFromHex(strPasswdHex, &key)) {
     errorCode = rc::kBadArgument;
     return Text();
   }
@@ -153,9 +162,7 @@ Text SecurityEngine::SymDecrypt(TextArg strCipher, TextArg strPasswdHex, int32_t
   if ((errorCode = ChooseAlgorithm(iAlgorithm, key.size(), &algId)) != rc::kSuccess) return Text();
 
   SymmetricCipher cipher;
-  cipher.setAlgorithm(algId);
-  cipher.setKey(key.data(), key.size());
-  cipher.setMode(1);
+  SetUpCipher(algId, key, &cipher);
   if (!cipher.decrypt(data.data(), data.size())) {
     errorCode = rc::kDecryptFailed;
     capiErrorCode = cipher.lastError();

@@ -33,6 +33,7 @@ class CertificateStores;
 class PlatformDatabase;
 class CryptKey;
 struct KeyProviderInfo;
+struct SignerKey;  // sign_operations.cc
 
 struct EngineServices {
   HostServices host;
@@ -242,6 +243,8 @@ class SecurityEngine {
   std::string warmSignerHash;
   bool useWarmSignerKey(std::shared_ptr<CryptKey>* key);
   void keepWarmSignerKey(const std::shared_ptr<CryptKey>& key);
+  Outcome acquireSignerKey(const SignerStore& store, const CertContext& certificate,
+                           const KeyProviderInfo& info, SignerKey* key);
   // --- PFX operations (pfx_operations.cc) ---
   // Dialogs 202, 203, 206 and 207 with the engine's password range: 0, 5070
   // for Cancel, 5002 when it cannot be shown.

@@ -126,6 +126,8 @@ bool ContentBytes(TextArg content, bool ansi, ByteBuffer* out) {
   return out->append(content.data(), static_cast<int32_t>(content.size() * sizeof(char16_t)));
 }
 
+}  // namespace
+
 // The private key of a signer's certificate: the provider that holds it and
 // the key pair, loaded once for the check and the signature.
 struct SignerKey {
@@ -133,6 +135,8 @@ struct SignerKey {
   uint32_t keySpec = 0;
   std::shared_ptr<CryptKey> pair;
 };
+
+namespace {
 
 // CryptAcquireCertificatePrivateKey. A key context held in memory (a PFX
 // whose keys never went to the key database) wins over the key provider
@@ -636,6 +640,18 @@ Outcome SecurityEngine::locateSigner(SignerStore* store, CertContext* certificat
   return Outcome::Ok();
 }
 
+// The signer's key, checked against its certificate unless it is the warm
+// key already checked for this signer.
+Outcome SecurityEngine::acquireSignerKey(const SignerStore& store, const CertContext& certificate,
+                                         const KeyProviderInfo& info, SignerKey* key) {
+  QUORVANT_RETURN_IF_FAILED(AcquireSignerKey(certificate, info, store.keys(), key));
+  if (!useWarmSignerKey(&key->pair)) {
+    QUORVANT_RETURN_IF_FAILED(CheckKeyMatchesCertificate(*key, certificate));
+    keepWarmSignerKey(key->pair);
+  }
+  return Outcome::Ok();
+}
+
 Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
   capiErrorCode = 0;
   if (strContent.empty()) {
@@ -653,18 +669,13 @@ Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
   SignerStore store(signerKeyDatabase());
   CertContext certificate;
   KeyProviderInfo info;
-  if (Outcome located = locateSigner(&store, &certificate, &info, rc::kPersonalStoreDenied); !located.ok()) {
+  if (Outcome located = locateSigner(&store, &certificate, &info, rc::kPersonalStoreDenied);
+      !located.ok()) {
     return fail(located);
   }
   SignerKey key;
-  if (Outcome acquired = AcquireSignerKey(certificate, info, store.keys(), &key); !acquired.ok()) {
+  if (Outcome acquired = acquireSignerKey(store, certificate, info, &key); !acquired.ok()) {
     return fail(acquired);
-  }
-  if (!useWarmSignerKey(&key.pair)) {
-    if (Outcome matches = CheckKeyMatchesCertificate(key, certificate); !matches.ok()) {
-      return fail(matches);
-    }
-    keepWarmSignerKey(key.pair);
   }
   if (dwFlags & kSignConfirm) {
     if (Outcome confirmed = confirmSigning(strContent, certificate); !confirmed.ok()) {
@@ -746,14 +757,8 @@ Text SecurityEngine::SignPkcs7(TextArg strContent, int32_t dwFlags) {
   if (dwFlags & kSignPkcs7SigningTime) request.signingTime = services.host.clock->nowUnixSeconds();
 
   SignerKey key;
-  if (Outcome acquired = AcquireSignerKey(certificate, info, store.keys(), &key); !acquired.ok()) {
+  if (Outcome acquired = acquireSignerKey(store, certificate, info, &key); !acquired.ok()) {
     return fail(acquired);
-  }
-  if (!useWarmSignerKey(&key.pair)) {
-    if (Outcome matches = CheckKeyMatchesCertificate(key, certificate); !matches.ok()) {
-      return fail(matches);
-    }
-    keepWarmSignerKey(key.pair);
   }
   std::vector<ByteBuffer> chain;
   if (dwFlags & kSignPkcs7Chain) {

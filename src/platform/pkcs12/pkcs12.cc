@@ -184,15 +184,19 @@ class SafeWalker {
 
   bool sawProtectedItem() const { return sawProtected_; }
 
-  uint32_t walk(PKCS12* p12) {
-    OsslPtr<Pkcs7Stack> safes(PKCS12_unpack_authsafes(p12));
-    if (!safes) return win32::kCryptEBadEncode;
-    for (int i = 0; i < sk_PKCS7_num(safes.get()) && !done(); ++i) {
-      PKCS7* safe = sk_PKCS7_value(safes.get(), i);
+  // The lists of the authenticated safe; `plain`, when given, holds the
+  // bags of its plain lists already unpacked (null for the others).
+  uint32_t walk(const Pkcs7Stack* safes, const std::vector<OsslPtr<SafeBagStack>>* plain) {
+    for (int i = 0; i < sk_PKCS7_num(safes) && !done(); ++i) {
+      PKCS7* safe = sk_PKCS7_value(safes, i);
+      const SafeBagStack* unpacked = plain != nullptr ? (*plain)[i].get() : nullptr;
       OsslPtr<SafeBagStack> bags;
-      if (uint32_t error = unpackSafe(safe, &bags)) return error;
-      if (done()) break;
-      if (uint32_t error = walkBags(bags.get(), 0)) return error;
+      if (unpacked == nullptr) {
+        if (uint32_t error = unpackSafe(safe, &bags)) return error;
+        if (done()) break;
+        unpacked = bags.get();
+      }
+      if (uint32_t error = walkBags(unpacked, 0)) return error;
     }
     return 0;
   }
@@ -349,7 +353,28 @@ uint32_t ChargeVisibleBags(const SafeBagStack* bags, int depth, WorkBudget* plan
 // of their shrouded keys), charged to a budget of its own before an
 // import's first derivation: a file over a limit is refused at once, not
 // after the work it was allowed to ask for first.
-uint32_t ChargeVisibleWork(PKCS12* p12) {
+// The authenticated safe's lists, unpacked once for the charge and the
+// walk: the bags of each plain list beside it (null for the others).
+struct AuthenticatedSafe {
+  OsslPtr<Pkcs7Stack> safes;
+  std::vector<OsslPtr<SafeBagStack>> plain;
+};
+
+uint32_t UnpackAuthenticatedSafe(PKCS12* p12, AuthenticatedSafe* out) {
+  out->safes.reset(PKCS12_unpack_authsafes(p12));
+  if (!out->safes) return win32::kCryptEBadEncode;
+  const int count = sk_PKCS7_num(out->safes.get());
+  out->plain.resize(count > 0 ? static_cast<size_t>(count) : 0);
+  for (int i = 0; i < count; ++i) {
+    PKCS7* safe = sk_PKCS7_value(out->safes.get(), i);
+    if (OBJ_obj2nid(safe->type) != NID_pkcs7_data) continue;
+    out->plain[static_cast<size_t>(i)].reset(PKCS12_unpack_p7data(safe));
+    if (!out->plain[static_cast<size_t>(i)]) return win32::kCryptEBadEncode;
+  }
+  return 0;
+}
+
+uint32_t ChargeVisibleWork(PKCS12* p12, const AuthenticatedSafe& unpacked) {
   WorkBudget plan;
   if (PKCS12_mac_present(p12)) {
     const ASN1_INTEGER* iterations = nullptr;
@@ -357,14 +382,10 @@ uint32_t ChargeVisibleWork(PKCS12* p12) {
     if (!IterationCountAllowed(iterations)) return win32::kCryptEUnknownAlgo;
     if (uint32_t error = plan.chargeIterations(IterationCount(iterations))) return error;
   }
-  OsslPtr<Pkcs7Stack> safes(PKCS12_unpack_authsafes(p12));
-  if (!safes) return win32::kCryptEBadEncode;
-  for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
-    PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-    if (OBJ_obj2nid(safe->type) == NID_pkcs7_data) {
-      OsslPtr<SafeBagStack> bags(PKCS12_unpack_p7data(safe));
-      if (!bags) return win32::kCryptEBadEncode;
-      if (uint32_t error = ChargeVisibleBags(bags.get(), 0, &plan)) return error;
+  for (int i = 0; i < sk_PKCS7_num(unpacked.safes.get()); ++i) {
+    PKCS7* safe = sk_PKCS7_value(unpacked.safes.get(), i);
+    if (const SafeBagStack* bags = unpacked.plain[static_cast<size_t>(i)].get()) {
+      if (uint32_t error = ChargeVisibleBags(bags, 0, &plan)) return error;
     } else if (OBJ_obj2nid(safe->type) == NID_pkcs7_encrypted) {
       const PKCS7_ENC_CONTENT* content =
           safe->d.encrypted != nullptr ? safe->d.encrypted->enc_data : nullptr;
@@ -384,8 +405,10 @@ uint32_t CheckPassword(PKCS12* p12, int authSafeType, const PfxPassword& passwor
   // under the single limit: the file's other counts matter to an import.
   WorkBudget budget;
   if (PKCS12_mac_present(p12)) return VerifyMac(p12, password, &budget);
+  OsslPtr<Pkcs7Stack> safes(PKCS12_unpack_authsafes(p12));
+  if (!safes) return win32::kCryptEBadEncode;
   SafeWalker walker(password, nullptr, &budget);
-  return walker.walk(p12);
+  return walker.walk(safes.get(), nullptr);
 }
 
 // Gives each certificate the RSA key whose public half it carries,
@@ -578,7 +601,9 @@ uint32_t PfxImportCertStore(std::span<const uint8_t> blob, const char16_t* passw
     int authSafeType = NID_undef;
     if (uint32_t error = ParsePfx(blob, &p12, &authSafeType)) return error;
     if (authSafeType != NID_pkcs7_data) return win32::kCryptEInvalidMsgType;
-    if (uint32_t error = ChargeVisibleWork(p12.get())) return error;
+    AuthenticatedSafe unpacked;
+    if (uint32_t error = UnpackAuthenticatedSafe(p12.get(), &unpacked)) return error;
+    if (uint32_t error = ChargeVisibleWork(p12.get(), unpacked)) return error;
     // With a MAC the file is authenticated first; without one, every
     // encrypted item below must decrypt with the password.
     WorkBudget budget;
@@ -587,7 +612,7 @@ uint32_t PfxImportCertStore(std::span<const uint8_t> blob, const char16_t* passw
     }
     PfxContents contents;
     SafeWalker walker(secret, &contents, &budget);
-    if (uint32_t error = walker.walk(p12.get())) return error;
+    if (uint32_t error = walker.walk(unpacked.safes.get(), &unpacked.plain)) return error;
     if (uint32_t error = ImportContents(contents, flags, db, out)) return error;
     if (report != nullptr) *report = contents.report;
     return 0;
