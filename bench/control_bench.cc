@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "best_run_reporter.h"
 #include "QuorvantControl.h"
 
 namespace {
@@ -85,47 +85,20 @@ BENCHMARK(FlatGetErrorCode);
 BENCHMARK(InvokeHash);
 BENCHMARK(FlatHash);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const std::string name = run.run_name.function_name;
-      const double ns = run.GetAdjustedRealTime();
-      auto [it, fresh] = best.emplace(name, ns);
-      if (!fresh && ns < it->second) it->second = ns;
-    }
-  }
-  double get(const std::string& name) const {
-    auto it = best.find(name);
-    return it == best.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> best;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string reps = "--benchmark_repetitions=3";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  std::string minTime = "--benchmark_min_time=0.2";
-  args.insert(args.begin() + 1, {reps.data(), interleave.data(), minTime.data()});
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-  RatioReporter reporter;
+  if (!quorvant::bench::InitializeRepeated(argc, argv, "0.2")) return 1;
+  quorvant::bench::BestRunReporter reporter(quorvant::bench::BestOf::kRealSeconds);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\n%-26s %12s %12s %7s\n", "operation", "Invoke ns", "flat ns", "ratio");
   const std::pair<const char*, const char*> pairs[] = {
       {"InvokeGetErrorCode", "FlatGetErrorCode"}, {"InvokeHash", "FlatHash"}};
   const char* labels[] = {"GetErrorCode", "Hash (1 KiB, SHA-256)"};
   for (size_t i = 0; i < 2; ++i) {
-    const double invoke = reporter.get(pairs[i].first);
-    const double flat = reporter.get(pairs[i].second);
+    const double invoke = reporter.best(pairs[i].first) * 1e9;
+    const double flat = reporter.best(pairs[i].second) * 1e9;
     if (invoke == 0.0 || flat == 0.0) continue;
     std::printf("%-26s %12.1f %12.1f %7.2f\n", labels[i], invoke, flat, invoke / flat);
   }

@@ -11,10 +11,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 
+#include "best_run_reporter.h"
 #include "base/openssl.h"
 #include "crypt/envelope.h"
 #include "dialogs/dialog_host.h"
@@ -203,29 +203,8 @@ BENCHMARK(BM_OpensslPkcs7Encrypt)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CertDecryptPkcs7)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpensslPkcs7Decrypt)->Unit(benchmark::kMillisecond);
 
-// Keeps the best processor time per iteration of each benchmark (the least disturbed
-// run on a shared machine).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
-      const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      auto [it, inserted] = best_.emplace(run.run_name.function_name, seconds);
-      if (!inserted) it->second = std::min(it->second, seconds);
-    }
-  }
-  double best(const std::string& name) const {
-    auto it = best_.find(name);
-    return it == best_.end() ? 0.0 : it->second;
-  }
 
- private:
-  std::map<std::string, double> best_;
-};
-
-void PrintRatios(const RatioReporter& r) {
+void PrintRatios(const bench::BestRunReporter& r) {
   struct Pair {
     const char* ours;
     const char* openssl;
@@ -247,14 +226,8 @@ void PrintRatios(const RatioReporter& r) {
 }  // namespace quorvant
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string reps = "--benchmark_repetitions=3";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, {reps.data(), interleave.data()});
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-  quorvant::RatioReporter reporter;
+  if (!quorvant::bench::InitializeRepeated(argc, argv)) return 1;
+  quorvant::bench::BestRunReporter reporter(quorvant::bench::BestOf::kCpuSeconds);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   quorvant::PrintRatios(reporter);
   benchmark::Shutdown();

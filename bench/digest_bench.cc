@@ -13,12 +13,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "best_run_reporter.h"
 #include "digest/des_cipher.h"
 #include "digest/md5_digest.h"
 #include "digest/sha1_digest.h"
@@ -110,28 +110,6 @@ void benchOpensslTdes(benchmark::State& state, size_t size) {
   EVP_CIPHER_free(cipher);
 }
 
-// Keeps the best rate seen for each benchmark (the least disturbed run on a
-// shared machine) while printing the usual console output.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      auto it = run.counters.find("bytes_per_second");
-      if (it == run.counters.end()) continue;
-      double& best = best_[run.run_name.function_name];
-      best = std::max(best, static_cast<double>(it->second.value));
-    }
-  }
-  double best(const std::string& name) const {
-    auto it = best_.find(name);
-    return it == best_.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> best_;
-};
 
 std::string benchName(const std::string& engine, const std::string& who, size_t size) {
   return engine + "/" + who + "/" + std::to_string(size);
@@ -182,7 +160,7 @@ void registerAll() {
   }
 }
 
-void printTable(const RatioReporter& r) {
+void printTable(const bench::BestRunReporter& r) {
   std::printf("\n%-10s %9s %12s %12s %7s %14s\n", "engine", "size", "ours MB/s", "openssl MB/s",
               "ratio", "portable MB/s");
   for (const Engine& e : kEngines) {
@@ -202,17 +180,9 @@ void printTable(const RatioReporter& r) {
 }  // namespace quorvant
 
 int main(int argc, char** argv) {
-  // Several repetitions, interleaved, keeping the best: the machine is shared.
-  std::vector<char*> args(argv, argv + argc);
-  std::string reps = "--benchmark_repetitions=3";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  std::string minTime = "--benchmark_min_time=0.2";
-  args.insert(args.begin() + 1, {reps.data(), interleave.data(), minTime.data()});
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!quorvant::bench::InitializeRepeated(argc, argv, "0.2")) return 1;
   quorvant::registerAll();
-  quorvant::RatioReporter reporter;
+  quorvant::bench::BestRunReporter reporter(quorvant::bench::BestOf::kBytesPerSecond);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   quorvant::printTable(reporter);
   benchmark::Shutdown();

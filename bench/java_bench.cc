@@ -10,10 +10,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "best_run_reporter.h"
 #include "QuorvantATL.h"
 
 namespace {
@@ -86,29 +86,8 @@ void BM_FlatString(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// Keeps the best rate of each benchmark: the machine is shared.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      auto it = run.counters.find("items_per_second");
-      if (it == run.counters.end()) continue;
-      double& best = best_[run.run_name.function_name];
-      best = std::max(best, static_cast<double>(it->second.value));
-    }
-  }
-  double nanosecondsPerCall(const std::string& name) const {
-    auto it = best_.find(name);
-    return it == best_.end() || it->second == 0 ? 0.0 : 1e9 / it->second;
-  }
 
- private:
-  std::map<std::string, double> best_;
-};
-
-void PrintTable(const RatioReporter& r) {
+void PrintTable(const quorvant::bench::BestRunReporter& r) {
   std::printf("\n%-30s %12s %12s %8s\n", "method", "Java ns", "flat ns", "ratio");
   const struct {
     const char* what;
@@ -117,8 +96,9 @@ void PrintTable(const RatioReporter& r) {
   } rows[] = {{"int GetErrorCode()", "BM_JavaInt", "BM_FlatInt"},
               {"String Hash(\"abc\", 0)", "BM_JavaString", "BM_FlatString"}};
   for (const auto& row : rows) {
-    const double java = r.nanosecondsPerCall(row.java);
-    const double flat = r.nanosecondsPerCall(row.flat);
+    const double javaRate = r.best(row.java), flatRate = r.best(row.flat);
+    if (javaRate == 0 || flatRate == 0) continue;
+    const double java = 1e9 / javaRate, flat = 1e9 / flatRate;
     if (java == 0 || flat == 0) continue;
     std::printf("%-30s %12.1f %12.1f %8.2f\n", row.what, java, flat, java / flat);
   }
@@ -127,14 +107,7 @@ void PrintTable(const RatioReporter& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  std::string reps = "--benchmark_repetitions=3";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  std::string minTime = "--benchmark_min_time=0.3";
-  args.insert(args.begin() + 1, {reps.data(), interleave.data(), minTime.data()});
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!quorvant::bench::InitializeRepeated(argc, argv, "0.3")) return 1;
   if (!StartJvm()) {
     std::fprintf(stderr, "java_bench: the JVM or the jar could not be loaded\n");
     return 1;
@@ -143,7 +116,7 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("BM_FlatInt", BM_FlatInt);
   benchmark::RegisterBenchmark("BM_JavaString", BM_JavaString);
   benchmark::RegisterBenchmark("BM_FlatString", BM_FlatString);
-  RatioReporter reporter;
+  quorvant::bench::BestRunReporter reporter(quorvant::bench::BestOf::kItemsPerSecond);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintTable(reporter);
   benchmark::Shutdown();

@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 
+#include "best_run_reporter.h"
 #include "encoding/code_page.h"
 #include "engine/security_engine.h"
 #include "platform/stores/cert_store.h"
@@ -193,43 +193,25 @@ BENCHMARK(BM_Export_OpenSSL)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ChangePassword_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ChangePassword_OpenSSL)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const double t = run.GetAdjustedRealTime();
-      double& best = best_[run.run_name.function_name];
-      if (best == 0 || t < best) best = t;
-    }
+// The best wall time of each, in milliseconds.
+void PrintTable(const bench::BestRunReporter& r) {
+  std::printf("\n%-16s %12s %12s %7s\n", "operation", "ours ms", "openssl ms", "ratio");
+  for (const char* name : {"Import", "Export", "ChangePassword"}) {
+    const double ours = r.best(std::string("BM_") + name + "_Ours") * 1e3;
+    const double openssl = r.best(std::string("BM_") + name + "_OpenSSL") * 1e3;
+    if (ours == 0 || openssl == 0) continue;
+    std::printf("%-16s %12.2f %12.2f %7.2f\n", name, ours, openssl, ours / openssl);
   }
-  void printTable() const {
-    std::printf("\n%-16s %12s %12s %7s\n", "operation", "ours ms", "openssl ms", "ratio");
-    for (const char* name : {"Import", "Export", "ChangePassword"}) {
-      const double ours = find(std::string("BM_") + name + "_Ours");
-      const double openssl = find(std::string("BM_") + name + "_OpenSSL");
-      if (ours == 0 || openssl == 0) continue;
-      std::printf("%-16s %12.2f %12.2f %7.2f\n", name, ours, openssl, ours / openssl);
-    }
-  }
-
- private:
-  double find(const std::string& name) const {
-    const auto it = best_.find(name);
-    return it == best_.end() ? 0 : it->second;
-  }
-  std::map<std::string, double> best_;
-};
+}
 
 }  // namespace
 }  // namespace quorvant
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  quorvant::RatioReporter reporter;
+  quorvant::bench::BestRunReporter reporter(quorvant::bench::BestOf::kRealSeconds);
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printTable();
+  quorvant::PrintTable(reporter);
   benchmark::Shutdown();
   return 0;
 }

@@ -17,11 +17,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "best_run_reporter.h"
 #include "base/openssl.h"
 #include "certs/test_certificates.h"
 #include "engine/security_engine.h"
@@ -167,33 +167,6 @@ void OurSign(benchmark::State& state) {
   }
 }
 
-class TimeReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      // CPU time per iteration in milliseconds: every step is on this
-      // thread, and on a shared machine the wall clock mostly measures the
-      // other processes.
-      const double ms = run.GetAdjustedCPUTime() *
-                        (run.time_unit == benchmark::kMicrosecond   ? 1e-3
-                         : run.time_unit == benchmark::kNanosecond  ? 1e-6
-                         : run.time_unit == benchmark::kMillisecond ? 1.0
-                                                                     : 1e3);
-      auto& best = ms_[run.run_name.function_name];
-      if (best == 0 || ms < best) best = ms;
-    }
-  }
-  double ms(const std::string& name) const {
-    auto it = ms_.find(name);
-    return it == ms_.end() ? 0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> ms_;
-};
-
 }  // namespace
 }  // namespace quorvant
 
@@ -205,7 +178,9 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("ours/SignPkcs7/MY", OurSign<true, false>)->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("ours/SignPkcs1/PFX", OurSign<false, true>)->Unit(benchmark::kMicrosecond);
   benchmark::Initialize(&argc, argv);
-  TimeReporter reporter;
+  // CPU time: every step is on this thread, and on a shared machine the
+  // wall clock mostly measures the other processes.
+  bench::BestRunReporter reporter(bench::BestOf::kCpuSeconds);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   struct Row {
     const char* ours;
@@ -218,7 +193,7 @@ int main(int argc, char** argv) {
   std::printf("\n%-20s %-22s %9s %9s %7s %9s %s\n", "ours", "against", "cpu ms", "base ms",
               "ratio", "added ms", "budget");
   for (const Row& r : rows) {
-    const double ours = reporter.ms(r.ours), base = reporter.ms(r.base);
+    const double ours = reporter.best(r.ours) * 1e3, base = reporter.best(r.base) * 1e3;
     if (ours == 0 || base == 0) continue;
     std::printf("%-20s %-22s %9.3f %9.3f %7.2f %9.3f +%.1f ms %s\n", r.ours, r.base, ours, base,
                 ours / base, ours - base, r.budgetMs,
