@@ -8,22 +8,7 @@
 set -uo pipefail
 q=$1
 lib=$2
-pass=0
-fail=0
-expect() {  # expect NAME EXPECTED_OUTPUT EXPECTED_STATUS -- COMMAND...
-  local name=$1 want=$2 want_status=$3
-  shift 4
-  local got status
-  got=$("$@" 2>&1)
-  status=$?
-  if [ "$got" == "$want" ] && [ "$status" == "$want_status" ]; then
-    pass=$((pass + 1))
-  else
-    fail=$((fail + 1))
-    printf 'FAILED: %s\n--- want (status %s)\n%s\n--- got (status %s)\n%s\n' \
-      "$name" "$want_status" "$want" "$status" "$got"
-  fi
-}
+source "$(dirname "$0")/../support/expect.sh"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

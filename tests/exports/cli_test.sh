@@ -3,22 +3,7 @@
 # parsing (decimal and hex), result and code lines, usage errors.
 set -uo pipefail
 q=$1
-pass=0
-fail=0
-expect() {  # expect NAME EXPECTED_OUTPUT EXPECTED_STATUS -- COMMAND...
-  local name=$1 want=$2 want_status=$3
-  shift 4
-  local got status
-  got=$("$@" 2>&1)
-  status=$?
-  if [ "$got" == "$want" ] && [ "$status" == "$want_status" ]; then
-    pass=$((pass + 1))
-  else
-    fail=$((fail + 1))
-    printf 'FAILED: %s\n--- want (status %s)\n%s\n--- got (status %s)\n%s\n' \
-      "$name" "$want_status" "$want" "$status" "$got"
-  fi
-}
+source "$(dirname "$0")/../support/expect.sh"
 
 expect version $'4.2.0.0\nresult: 0 成功(0)' 0 -- "$q" version
 expect "call GetDllVersion" $'4.2.0.0\nresult: 0 成功(0)' 0 -- "$q" call GetDllVersion
