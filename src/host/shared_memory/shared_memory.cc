@@ -347,23 +347,7 @@ int32_t cSharedMemory::GetIntValue(std::string_view key, int32_t defaultValue) {
 }
 
 bool cSharedMemory::SetValue(std::string_view key, const void* bytes, uint32_t length) {
-  if (!open_) return fail(win32::kErrorObjectNotFound);
-  if (length == 0) return fail(win32::kErrorBadLength);
-  if (bytes == nullptr) return fail(win32::kErrorInvalidParameter);
-  std::u16string wide;
-  if (const uint32_t status = convertKey(key, &wide)) return fail(status);
-  uint32_t status;
-  {
-    StoreLock lock(*this);
-    if (lock.status() != 0) return fail(lock.status());
-    lock.beginChange();
-    status = state_->table(size_).replace(
-        wide, std::span<const uint8_t>(static_cast<const uint8_t*>(bytes), length));
-    lock.endChange();
-  }
-  if (status != 0) return fail(status);
-  signalEvent(key);
-  return succeed();
+  return changeValue(key, bytes, length, /*append=*/false);
 }
 
 bool cSharedMemory::SetIntValue(std::string_view key, int32_t value) {
@@ -372,23 +356,32 @@ bool cSharedMemory::SetIntValue(std::string_view key, int32_t value) {
 }
 
 bool cSharedMemory::AddValue(std::string_view key, uint32_t length, const void* bytes) {
+  return changeValue(key, bytes, length, /*append=*/true);
+}
+
+// SetValue replaces the key's entry and sets the key's event; AddValue puts
+// one more entry after the others (keys it adds are limited to
+// kMaxKeyChars) and sets the store's.
+bool cSharedMemory::changeValue(std::string_view key, const void* bytes, uint32_t length,
+                                bool append) {
   if (!open_) return fail(win32::kErrorObjectNotFound);
   if (length == 0) return fail(win32::kErrorBadLength);
   if (bytes == nullptr) return fail(win32::kErrorInvalidParameter);
   std::u16string wide;
   if (const uint32_t status = convertKey(key, &wide)) return fail(status);
-  if (wide.size() > kMaxKeyChars) return fail(win32::kRpcSStringTooLong);
+  if (append && wide.size() > kMaxKeyChars) return fail(win32::kRpcSStringTooLong);
+  const std::span<const uint8_t> value(static_cast<const uint8_t*>(bytes), length);
   uint32_t status;
   {
     StoreLock lock(*this);
     if (lock.status() != 0) return fail(lock.status());
     lock.beginChange();
-    status = state_->table(size_).append(
-        wide, std::span<const uint8_t>(static_cast<const uint8_t*>(bytes), length));
+    status = append ? state_->table(size_).append(wide, value)
+                    : state_->table(size_).replace(wide, value);
     lock.endChange();
   }
   if (status != 0) return fail(status);
-  signalEvent(name_);
+  signalEvent(append ? std::string_view(name_) : key);
   return succeed();
 }
 

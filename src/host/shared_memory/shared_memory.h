@@ -100,6 +100,7 @@ class cSharedMemory {
   bool fail(uint32_t error);
   bool succeed();
   // The converted key, cut at its first zero unit.
+  bool changeValue(std::string_view key, const void* bytes, uint32_t length, bool append);
   uint32_t convertKey(std::string_view key, std::u16string* out) const;
   void signalEvent(std::string_view prefix) const;
 
