@@ -113,7 +113,14 @@ int32_t PfxStore::openBlob(std::span<const uint8_t> blob, std::string_view passw
 uint32_t PfxStore::keepKeyOf(const CertContext& certificate) {
   KeyProviderInfo info;
   if (certificate.keyProviderInfo(&info) != 0 || !db_ || db_->inMemory()) return 0;
-  return KeyContainerStore(db_).keep(Utf8FromWide(info.containerName));
+  if (std::find(unmarked_.begin(), unmarked_.end(), info.containerName) != unmarked_.end()) {
+    return 0;
+  }
+  if (const uint32_t error = KeyContainerStore(db_).keep(Utf8FromWide(info.containerName))) {
+    return error;
+  }
+  unmarked_.push_back(info.containerName);
+  return 0;
 }
 
 void PfxStore::keepOnlyKeysOf(const std::vector<CertContext>& kept) {
@@ -156,6 +163,7 @@ void PfxStore::close() {
   }
   store_ = CertStore();
   keptContainers_.clear();
+  unmarked_.clear();
   keepSelected_ = false;
   lastError_ = 0;
 }

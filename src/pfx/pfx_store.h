@@ -86,6 +86,8 @@ class PfxStore {
   // Containers (UTF-16 names) that survive the close; used when
   // removeKeysOnClose_ is false.
   std::vector<std::u16string> keptContainers_;
+  // Containers whose temporary mark keepKeyOf() has taken off.
+  std::vector<std::u16string> unmarked_;
   bool keepSelected_ = false;
 };
 

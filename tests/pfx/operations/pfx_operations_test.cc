@@ -92,15 +92,15 @@ std::string Slurp(const fs::path& path) {
   return s.str();
 }
 
-// Key containers in the user's key database (where MY's keys live).
-int64_t UserKeyContainers() {
+// Rows of the user's key database (where MY's keys live) that `countSql`
+// counts.
+int64_t UserKeyDatabaseCount(const char* countSql) {
   sqlite3* db = nullptr;
   int64_t count = 0;
   if (sqlite3_open_v2(PlatformDatabase::DefaultPath().c_str(), &db, SQLITE_OPEN_READONLY,
                       nullptr) == SQLITE_OK) {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM key_containers", -1, &stmt, nullptr) ==
-            SQLITE_OK &&
+    if (sqlite3_prepare_v2(db, countSql, -1, &stmt, nullptr) == SQLITE_OK &&
         sqlite3_step(stmt) == SQLITE_ROW) {
       count = sqlite3_column_int64(stmt, 0);
     }
@@ -109,6 +109,8 @@ int64_t UserKeyContainers() {
   sqlite3_close(db);
   return count;
 }
+
+int64_t UserKeyContainers() { return UserKeyDatabaseCount("SELECT count(*) FROM key_containers"); }
 
 class PfxOperationsTest : public ::testing::Test {
  protected:
@@ -207,6 +209,8 @@ TEST_F(PfxOperationsTest, ImportsFilesOfOtherTools) {
       EXPECT_EQ(engine->GetImportedPfxFileName(), c.file);
       // The second import's container replaces the first one's.
       EXPECT_EQ(UserKeyContainers(), keysBefore + 1);
+      // And it is the user's for good: no mark lets a later process sweep it.
+      EXPECT_EQ(UserKeyDatabaseCount("SELECT count(*) FROM temporary_containers"), 0);
     }
   }
 }
