@@ -234,11 +234,11 @@ class SecurityEngine {
   // (again when the data directory changes).
   std::shared_ptr<PlatformDatabase> signerKeyDatabase();
   std::shared_ptr<PlatformDatabase> keyDatabase;
-  // The key of a personal-store signer stays loaded between its signatures:
-  // a fresh key object costs OpenSSL more than the signature itself. Each
-  // signature still reads the key again and uses this one only while it is
-  // the same key (then already checked against this certificate); a new
-  // selection drops it.
+  // The signer's key (from MY or its PFX file) stays loaded between its
+  // signatures: a fresh key object costs OpenSSL more than the signature
+  // itself. Each signature still reads the key again and uses this one only
+  // while it is the same key (then already checked against this
+  // certificate); a new selection drops it.
   std::shared_ptr<CryptKey> warmSignerKey;
   std::string warmSignerHash;
   bool useWarmSignerKey(std::shared_ptr<CryptKey>* key);

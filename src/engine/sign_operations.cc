@@ -264,7 +264,7 @@ std::shared_ptr<PlatformDatabase> SecurityEngine::signerKeyDatabase() {
 }
 
 bool SecurityEngine::useWarmSignerKey(std::shared_ptr<CryptKey>* key) {
-  if (signerMedia != kMediaPersonalStore || !warmSignerKey || warmSignerHash != signerCertHash ||
+  if (!warmSignerKey || warmSignerHash != signerCertHash ||
       EVP_PKEY_eq(warmSignerKey->rsaKey(), (*key)->rsaKey()) != 1) {
     return false;
   }
@@ -273,7 +273,6 @@ bool SecurityEngine::useWarmSignerKey(std::shared_ptr<CryptKey>* key) {
 }
 
 void SecurityEngine::keepWarmSignerKey(const std::shared_ptr<CryptKey>& key) {
-  if (signerMedia != kMediaPersonalStore) return;
   warmSignerKey = key;
   warmSignerHash = signerCertHash;
 }
