@@ -234,6 +234,11 @@ class SecurityEngine {
   // (again when the data directory changes).
   std::shared_ptr<PlatformDatabase> signerKeyDatabase();
   std::shared_ptr<PlatformDatabase> keyDatabase;
+  // Where the keys of a signer's PFX file live while it is open: a database
+  // in memory, kept by the engine so its tables are made once; each
+  // signature's store removes its keys again when it closes.
+  std::shared_ptr<PlatformDatabase> signerPfxKeyDatabase();
+  std::shared_ptr<PlatformDatabase> pfxKeyDatabase;
   // The signer's key (from MY or its PFX file) stays loaded between its
   // signatures: a fresh key object costs OpenSSL more than the signature
   // itself. Each signature still reads the key again and uses this one only

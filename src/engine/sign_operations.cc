@@ -241,16 +241,26 @@ struct SecurityEngine::SignerSearch {
 
 // The signer's store while one signature is made.
 struct SecurityEngine::SignerStore {
-  explicit SignerStore(std::shared_ptr<PlatformDatabase> db = nullptr) : userKeys(std::move(db)) {}
+  SignerStore(std::shared_ptr<PlatformDatabase> db, std::shared_ptr<PlatformDatabase> pfxKeys)
+      : userKeys(std::move(db)), pfx(PfxKeyPlacement::kMemory, std::move(pfxKeys)) {}
   // Where the signer's key lives: the PFX file's own database in memory for
   // a PFX signer (its keys never reach the disk), the user's for MY.
   const std::shared_ptr<PlatformDatabase>& keys() const {
-    return pfx.keyDatabase() ? pfx.keyDatabase() : userKeys;
+    return pfx.isOpen() ? pfx.keyDatabase() : userKeys;
   }
   std::shared_ptr<PlatformDatabase> userKeys;
   CertStore store;  // MY, or the PFX file's store
-  PfxStore pfx{PfxKeyPlacement::kMemory};
+  PfxStore pfx;
 };
+
+std::shared_ptr<PlatformDatabase> SecurityEngine::signerPfxKeyDatabase() {
+  if (!pfxKeyDatabase) {
+    uint32_t ignored = 0;
+    // Without one, each PFX open makes its own.
+    pfxKeyDatabase = PlatformDatabase::OpenInMemory(&ignored);
+  }
+  return pfxKeyDatabase;
+}
 
 std::shared_ptr<PlatformDatabase> SecurityEngine::signerKeyDatabase() {
   const std::string path = PlatformDatabase::DefaultPath();
@@ -366,7 +376,7 @@ bool SecurityEngine::takeOverPublishedSigner(const SignerSearch& search) {
   if ((media != kMediaPersonalStore && media != kMediaPfxFile) || !IsThumbprintText(hash)) {
     return false;
   }
-  SignerStore opened(signerKeyDatabase());
+  SignerStore opened(signerKeyDatabase(), signerPfxKeyDatabase());
   WipedText password;
   std::string folder, name;
   if (media == kMediaPersonalStore) {
@@ -515,7 +525,7 @@ int32_t SecurityEngine::selectSigner(const SignerSearch& search) {
     password.value = std::move(values.password);
   }
   const std::string path = JoinPfxPath(folder, name);
-  SignerStore opened(signerKeyDatabase());
+  SignerStore opened(signerKeyDatabase(), signerPfxKeyDatabase());
   if (!IsRegularFile(path)) {
     recordCodes(Outcome::Fail(rc::kPfxFileUnreadable, win32::kErrorFileNotFound));
     return errorCode;
@@ -665,7 +675,7 @@ Text SecurityEngine::SignPkcs1(TextArg strContent, int32_t dwFlags) {
   if (signerCertHash.empty() || signerCertBytes.empty()) {
     return fail(Outcome::Fail(rc::kNoSignerSelected));
   }
-  SignerStore store(signerKeyDatabase());
+  SignerStore store(signerKeyDatabase(), signerPfxKeyDatabase());
   CertContext certificate;
   KeyProviderInfo info;
   if (Outcome located = locateSigner(&store, &certificate, &info, rc::kPersonalStoreDenied);
@@ -732,7 +742,7 @@ Text SecurityEngine::SignPkcs7(TextArg strContent, int32_t dwFlags) {
   if (signerCertHash.empty() || signerCertBytes.empty()) {
     return fail(Outcome::Fail(rc::kNoSignerSelected));
   }
-  SignerStore store(signerKeyDatabase());
+  SignerStore store(signerKeyDatabase(), signerPfxKeyDatabase());
   CertContext certificate;
   KeyProviderInfo info;
   if (Outcome located = locateSigner(&store, &certificate, &info, rc::kSignFailed); !located.ok()) {

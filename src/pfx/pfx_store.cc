@@ -45,6 +45,11 @@ PfxStore::PfxStore(std::shared_ptr<PlatformDatabase> db) : db_(std::move(db)) {}
 PfxStore::PfxStore(PfxKeyPlacement placement)
     : inMemory_(placement == PfxKeyPlacement::kMemory) {}
 
+PfxStore::PfxStore(PfxKeyPlacement placement, std::shared_ptr<PlatformDatabase> memoryDatabase)
+    : inMemory_(placement == PfxKeyPlacement::kMemory) {
+  if (inMemory_ && memoryDatabase && memoryDatabase->inMemory()) db_ = std::move(memoryDatabase);
+}
+
 PfxStore::~PfxStore() { close(); }
 
 int32_t PfxStore::open(std::string_view path, std::string_view password, int32_t flags) {

@@ -34,6 +34,11 @@ class PfxStore {
   // `db` holds the key containers of the import (null: the user's own).
   explicit PfxStore(std::shared_ptr<PlatformDatabase> db = nullptr);
   explicit PfxStore(PfxKeyPlacement placement);
+  // kMemory over a database in memory the caller keeps between opens (one
+  // per signing engine): its tables are made once, and each close removes
+  // the keys this store put there. A database that is not in memory is
+  // never used; a fresh one is then made as without it.
+  PfxStore(PfxKeyPlacement placement, std::shared_ptr<PlatformDatabase> memoryDatabase);
   ~PfxStore();
   PfxStore(const PfxStore&) = delete;
   PfxStore& operator=(const PfxStore&) = delete;
